@@ -1,0 +1,23 @@
+#pragma once
+
+#include <cstdint>
+#include <optional>
+#include <string>
+#include <string_view>
+
+enum class LineResult {
+    ignored,           // not a chapter line: nothing written
+    written,           // a chapter line, rewritten onto the output
+    badTime,           // a time line whose value is not a timestamp
+    timeOutOfRange,    // a time line whose shifted time does not fit
+    chapterOutOfRange, // a chapter number that does not fit
+};
+
+// Rewrites one input line ('CHAPTERnn=time' or 'CHAPTERnnNAME=title') onto the end of out,
+// renumbered by chapterOffset and, for a time line, placed at
+// timeOffset + conversion(timeDelay + time). Records the chapter number and time it wrote in
+// nextChapterOffset and nextTimeOffset. Lines that are not written change nothing.
+LineResult parseLine(std::string_view line, std::int64_t chapterOffset, std::int64_t timeOffset,
+                     std::int64_t timeDelay, std::int64_t& nextChapterOffset,
+                     std::optional<std::int64_t>& nextTimeOffset, bool pal2Film,
+                     bool threeTwoPulldown, std::string& out);

@@ -1,0 +1,215 @@
+// chapcat: joins the chapter lists of a video's parts into one list for the whole video.
+#include "main.hpp"
+
+#include "chapter_line.hpp"
+#include "timestamp.hpp"
+
+#include <cerrno>
+#include <cstdint>
+#include <cstring>
+#include <fcntl.h>
+#include <optional>
+#include <unistd.h>
+#include <vector>
+
+namespace {
+
+constexpr std::size_t readSize = 128 * 1024;
+constexpr std::string_view byteOrderMark = "\xEF\xBB\xBF";
+
+// Writes all of data, retrying short and interrupted writes.
+bool writeAll(int fd, std::string_view data) {
+    while (!data.empty()) {
+        const ssize_t n = write(fd, data.data(), data.size());
+        if (n < 0 && errno == EINTR)
+            continue;
+        if (n <= 0)
+            return false;
+        data.remove_prefix(static_cast<std::size_t>(n));
+    }
+    return true;
+}
+
+// Sends the buffered output on; false, with errno set, when it cannot be written.
+bool flush(int outFd, std::string& out) {
+    const bool written = writeAll(outFd, out);
+    out.clear();
+    return written;
+}
+
+void report(int errFd, std::string_view message) {
+    std::string text = "chapcat: ";
+    text += message;
+    text += '\n';
+    writeAll(errFd, text);
+}
+
+std::string_view delayValue(std::string_view arg) {
+    return arg.starts_with("-d=") ? arg.substr(3) : std::string_view{};
+}
+
+// Rejects what would go wrong later, before any file is read: a delay that is not a
+// timestamp, or delays that could add up past the range of a time.
+int checkArguments(std::span<const char* const> args, int errFd) {
+    std::uint64_t totalDelay = 0;
+    for (const std::string_view arg : args) {
+        if (!arg.starts_with("-d="))
+            continue;
+        const auto delay = timestampToInt(delayValue(arg));
+        if (!delay) {
+            report(errFd, "invalid delay '" + std::string(arg) +
+                              "': expected a time such as -d=00:05:00.000");
+            return 2;
+        }
+        const std::uint64_t magnitude = *delay < 0 ? 0 - static_cast<std::uint64_t>(*delay)
+                                                   : static_cast<std::uint64_t>(*delay);
+        if (__builtin_add_overflow(totalDelay, magnitude, &totalDelay) || totalDelay > INT64_MAX) {
+            report(errFd, "delays out of range at '" + std::string(arg) + "'");
+            return 2;
+        }
+    }
+    return 0;
+}
+
+// Calls onLine(line, lineNumber) for each line of fd, with the newline, every carriage return
+// and a leading byte-order mark removed; a last line without a newline counts too. Calls
+// beforeRead() before each read, which stops the reading by returning false. Returns 0, or the
+// errno of a failed read.
+template <typename OnLine, typename BeforeRead>
+int readLines(int fd, std::vector<char>& buffer, std::string& pending, std::string& scratch,
+              OnLine onLine, BeforeRead beforeRead) {
+    std::int64_t lineNumber = 0;
+    auto deliver = [&](std::string_view line) {
+        if (++lineNumber == 1 && line.starts_with(byteOrderMark))
+            line.remove_prefix(byteOrderMark.size());
+        onLine(stripCR(line, scratch), lineNumber);
+    };
+    pending.clear();
+    while (beforeRead()) {
+        const ssize_t n = read(fd, buffer.data(), buffer.size());
+        if (n < 0 && errno == EINTR)
+            continue;
+        if (n < 0)
+            return errno;
+        if (n == 0) {
+            if (!pending.empty())
+                deliver(pending);
+            break;
+        }
+        const char* p = buffer.data();
+        const char* const end = p + n;
+        while (const char* newline = static_cast<const char*>(
+                   std::memchr(p, '\n', static_cast<std::size_t>(end - p)))) {
+            if (pending.empty()) {
+                deliver({p, newline});
+            } else {
+                pending.append(p, newline);
+                deliver(pending);
+                pending.clear();
+            }
+            p = newline + 1;
+        }
+        pending.append(p, end);
+    }
+    return 0;
+}
+
+} // namespace
+
+std::string_view stripCR(std::string_view line, std::string& scratch) {
+    if (line.find('\r') == std::string_view::npos)
+        return line;
+    scratch.clear();
+    for (char c : line)
+        if (c != '\r')
+            scratch += c;
+    return scratch;
+}
+
+int runChapcat(std::span<const char* const> args, int outFd, int errFd) {
+    if (const int status = checkArguments(args, errFd))
+        return status;
+
+    std::int64_t chapterOffset = 0;
+    std::int64_t timeOffset = 0; // the last time written
+    std::int64_t timeDelay = 0;  // delays given since then
+    bool pal2Film = false;
+    bool threeTwoPulldown = false;
+    int status = 0;
+
+    std::vector<char> buffer(readSize);
+    std::string pending;
+    std::string scratch;
+    std::string out;
+    bool writeFailed = false;
+    auto flushOut = [&] {
+        if (!writeFailed && !out.empty() && !flush(outFd, out)) {
+            writeFailed = true;
+            report(errFd, std::string("write error: ") + std::strerror(errno));
+        }
+        return !writeFailed;
+    };
+
+    for (const std::string_view arg : args) {
+        if (arg.starts_with('-')) {
+            const char option = arg.size() > 1 ? arg[1] : '\0';
+            if (option == 't')
+                threeTwoPulldown = true;
+            else if (option == 'p')
+                pal2Film = true;
+            else if (option == 'n')
+                pal2Film = threeTwoPulldown = false;
+            else if (arg.starts_with("-d="))
+                timeDelay += *timestampToInt(delayValue(arg)); // checked in checkArguments
+            continue;
+        }
+
+        const std::string name(arg);
+        const int fd = open(name.c_str(), O_RDONLY | O_CLOEXEC);
+        if (fd < 0) {
+            if (!flushOut())
+                return 1;
+            writeAll(errFd, "Failed to open \"" + name + "\".\n");
+            return 1;
+        }
+        std::int64_t nextChapterOffset = chapterOffset;
+        std::optional<std::int64_t> nextTimeOffset;
+        auto onLine = [&](std::string_view line, std::int64_t lineNumber) {
+            const LineResult result =
+                parseLine(line, chapterOffset, timeOffset, timeDelay, nextChapterOffset,
+                          nextTimeOffset, pal2Film, threeTwoPulldown, out);
+            if (result == LineResult::ignored || result == LineResult::written)
+                return;
+            status = 1;
+            if (!flushOut())
+                return;
+            const char* problem = result == LineResult::badTime ? "malformed chapter time"
+                                  : result == LineResult::timeOutOfRange
+                                      ? "chapter time out of range"
+                                      : "chapter number out of range";
+            report(errFd,
+                   name + ":" + std::to_string(lineNumber) + ": " + problem + "; line skipped");
+        };
+        const int readError = readLines(fd, buffer, pending, scratch, onLine, flushOut);
+        close(fd);
+        if (!flushOut())
+            return 1;
+        if (readError) {
+            report(errFd, name + ": " + std::strerror(readError));
+            return 1;
+        }
+        chapterOffset = nextChapterOffset;
+        if (nextTimeOffset) {
+            timeOffset = *nextTimeOffset;
+            timeDelay = 0;
+        }
+    }
+    return flushOut() ? status : 1;
+}
+
+#ifndef CHAPCAT_NO_ENTRY_POINT
+int main(int argc, char** argv) {
+    return runChapcat({argv + 1, static_cast<std::size_t>(argc > 0 ? argc - 1 : 0)}, STDOUT_FILENO,
+                      STDERR_FILENO);
+}
+#endif

@@ -1,0 +1,232 @@
+// End-to-end runs of the chapcat binary on real files.
+#include "run_tool.hpp"
+
+#include <gtest/gtest.h>
+
+#include <map>
+
+namespace {
+
+const std::string part = "CHAPTER01=00:00:00.000\nCHAPTER01NAME=A\n"
+                         "CHAPTER02=00:20:00.000\nCHAPTER02NAME=B\n";
+const std::string partCRLF = "CHAPTER01=00:00:00.000\r\nCHAPTER01NAME=A\r\n"
+                             "CHAPTER02=00:20:00.000\r\nCHAPTER02NAME=B\r\n";
+const std::string twoPartsFiveMinutesApart =
+    "CHAPTER01=00:00:00.000\nCHAPTER01NAME=A\nCHAPTER02=00:20:00.000\nCHAPTER02NAME=B\n"
+    "CHAPTER03=00:25:00.000\nCHAPTER03NAME=A\nCHAPTER04=00:45:00.000\nCHAPTER04NAME=B\n";
+
+struct CliCase {
+    const char* what;
+    std::map<std::string, std::string> files;
+    std::vector<std::string> args;
+    std::string out;
+    std::string err;
+    int status;
+};
+
+void PrintTo(const CliCase& c, std::ostream* os) {
+    *os << c.what;
+}
+
+class Cli : public testing::TestWithParam<CliCase> {};
+
+TEST_P(Cli, Run) {
+    const CliCase& c = GetParam();
+    ScratchDir dir;
+    for (const auto& [name, content] : c.files)
+        dir.write(name, content);
+    const ToolRun run = runTool(dir, c.args);
+    EXPECT_EQ(run.out, c.out);
+    EXPECT_EQ(run.err, c.err);
+    EXPECT_EQ(run.status, c.status);
+}
+
+const CliCase mergeCases[] = {
+    {"NoArguments", {}, {}, "", "", 0},
+    {"OnlyOptions", {}, {"-p", "-d=00:00:01.000", "-n"}, "", "", 0},
+    {"DelayBetweenFiles",
+     {{"a", part}},
+     {"a", "-d=00:05:00.000", "a"},
+     twoPartsFiveMinutesApart,
+     "",
+     0},
+    {"WindowsLineEnds",
+     {{"a", partCRLF}},
+     {"a", "-d=00:05:00.000", "a"},
+     twoPartsFiveMinutesApart,
+     "",
+     0},
+    {"CarriageReturnsAnywhere",
+     {{"a", "CHAP\rTER01=00:00:01.000\r\r\n"}},
+     {"a"},
+     "CHAPTER01=00:00:01.000\n",
+     "",
+     0},
+    {"LastLineWithoutNewline",
+     {{"a", "CHAPTER01=00:00:00.000\nCHAPTER01NAME=Intro"}},
+     {"a", "a"},
+     "CHAPTER01=00:00:00.000\nCHAPTER01NAME=Intro\nCHAPTER02=00:00:00.000\nCHAPTER02NAME=Intro\n",
+     "",
+     0},
+    {"OnlyCarriageReturnsIsOneLine",
+     {{"a", "CHAPTER05NAME=x\ry\r"}},
+     {"a"},
+     "CHAPTER05NAME=xy\n",
+     "",
+     0},
+    {"DelayBeforeFirstFile",
+     {{"a", part}},
+     {"-d=00:01:00.000", "a"},
+     "CHAPTER01=00:01:00.000\nCHAPTER01NAME=A\nCHAPTER02=00:21:00.000\nCHAPTER02NAME=B\n",
+     "",
+     0},
+    {"NegativeDelay",
+     {{"a", part}},
+     {"a", "-d=-00:05:00.000", "a"},
+     part + "CHAPTER03=00:15:00.000\nCHAPTER03NAME=A\nCHAPTER04=00:35:00.000\nCHAPTER04NAME=B\n",
+     "",
+     0},
+    {"DelaysAddUp",
+     {{"a", part}},
+     {"a", "-d=00:02:00.000", "-d=00:03:00.000", "a"},
+     twoPartsFiveMinutesApart,
+     "",
+     0},
+    {"EmptyFileKeepsOffsetsAndPendingDelay",
+     {{"a", part}, {"empty", ""}},
+     {"a", "-d=00:05:00.000", "empty", "a"},
+     twoPartsFiveMinutesApart,
+     "",
+     0},
+    {"FileWithoutChaptersKeepsOffsets",
+     {{"a", part}, {"notes", "just text\n\n"}},
+     {"a", "notes", "-d=00:05:00.000", "a"},
+     twoPartsFiveMinutesApart,
+     "",
+     0},
+    {"NameOnlyFileMovesChapterNumbersOnly",
+     {{"a", part}, {"names", "CHAPTER01NAME=X\nCHAPTER02NAME=Y\n"}},
+     {"a", "names", "a"},
+     part + "CHAPTER03NAME=X\nCHAPTER04NAME=Y\n"
+            "CHAPTER05=00:20:00.000\nCHAPTER05NAME=A\nCHAPTER06=00:40:00.000\nCHAPTER06NAME=B\n",
+     "",
+     0},
+    {"LastChapterLineSetsNextNumber",
+     {{"a", "CHAPTER07=00:00:01.000\nCHAPTER03NAME=x\n"}},
+     {"a", "a"},
+     "CHAPTER07=00:00:01.000\nCHAPTER03NAME=x\nCHAPTER10=00:00:02.000\nCHAPTER06NAME=x\n",
+     "",
+     0},
+    {"ByteOrderMarkSkippedAtStart",
+     {{"a", "\xEF\xBB\xBF"
+            "CHAPTER01=00:00:01.000\n"}},
+     {"a", "a"},
+     "CHAPTER01=00:00:01.000\nCHAPTER02=00:00:02.000\n",
+     "",
+     0},
+    {"ByteOrderMarkElsewhereIsText",
+     {{"a", "CHAPTER01=00:00:01.000\n\xEF\xBB\xBF"
+            "CHAPTER02=00:00:02.000\n"}},
+     {"a"},
+     "CHAPTER01=00:00:01.000\n",
+     "",
+     0},
+    {"UnknownOptionsIgnored",
+     {{"a", part}},
+     {"-", "--", "-d", "-dx", "-x", "--foo", "-pal", "-none", "a"},
+     part,
+     "",
+     0},
+};
+INSTANTIATE_TEST_SUITE_P(Merge, Cli, testing::ValuesIn(mergeCases),
+                         [](const auto& info) { return std::string(info.param.what); });
+
+const CliCase failureCases[] = {
+    {"MissingFileStopsTheRun",
+     {{"a", part}},
+     {"a", "missing", "a"},
+     part,
+     "Failed to open \"missing\".\n",
+     1},
+    {"EmptyArgumentIsAFileName", {{"a", part}}, {"", "a"}, "", "Failed to open \"\".\n", 1},
+    {"MalformedDelayIsAUsageError",
+     {{"a", part}},
+     {"a", "-d=5", "a"},
+     "",
+     "chapcat: invalid delay '-d=5': expected a time such as -d=00:05:00.000\n",
+     2},
+    {"EmptyDelayIsAUsageError",
+     {{"a", part}},
+     {"a", "-d="},
+     "",
+     "chapcat: invalid delay '-d=': expected a time such as -d=00:05:00.000\n",
+     2},
+    {"DelaysPastTheRange",
+     {{"a", part}},
+     {"-d=2000000000000:00:00.000", "a", "-d=2000000000000:00:00.000", "a"},
+     "",
+     "chapcat: delays out of range at '-d=2000000000000:00:00.000'\n",
+     2},
+    {"MalformedTimeLineSkipped",
+     {{"bad", "CHAPTER01=00:00:01.000\nCHAPTER02=soon\nCHAPTER03=00:00:03.000\n"}},
+     {"bad"},
+     "CHAPTER01=00:00:01.000\nCHAPTER03=00:00:03.000\n",
+     "chapcat: bad:2: malformed chapter time; line skipped\n",
+     1},
+    {"TimeOutOfRange",
+     {{"a", "CHAPTER01=2562047788015:00:00.000\n"}},
+     {"-d=1000:00:00.000", "a"},
+     "",
+     "chapcat: a:1: chapter time out of range; line skipped\n",
+     1},
+    {"ChapterNumberOutOfRange",
+     {{"a", "CHAPTER99999999999999999999NAME=x\n"}},
+     {"a"},
+     "",
+     "chapcat: a:1: chapter number out of range; line skipped\n",
+     1},
+    {"DirectoryIsAReadError",
+     {{"a", part}},
+     {"a", ".", "a"},
+     part,
+     "chapcat: .: Is a directory\n",
+     1},
+};
+INSTANTIATE_TEST_SUITE_P(Failures, Cli, testing::ValuesIn(failureCases),
+                         [](const auto& info) { return std::string(info.param.what); });
+
+TEST(CliOutput, FlushedBeforeEachMessage) {
+    ScratchDir dir;
+    dir.write("bad", "CHAPTER01=00:00:01.000\nCHAPTER02=soon\nCHAPTER03=00:00:03.000\n");
+    const ToolRun run = runTool(dir, {"bad", "missing"}, StdoutTo::merged);
+    EXPECT_EQ(run.err, "CHAPTER01=00:00:01.000\n"
+                       "chapcat: bad:2: malformed chapter time; line skipped\n"
+                       "CHAPTER03=00:00:03.000\n"
+                       "Failed to open \"missing\".\n");
+    EXPECT_EQ(run.status, 1);
+}
+
+TEST(CliOutput, WriteFailureIsReported) {
+    ScratchDir dir;
+    dir.write("a", part);
+    const ToolRun run = runTool(dir, {"a"}, StdoutTo::devFull);
+    EXPECT_EQ(run.err, "chapcat: write error: No space left on device\n");
+    EXPECT_EQ(run.status, 1);
+}
+
+} // namespace
+
+namespace {
+
+TEST(Examples, MergeAsTheReadmeShows) {
+    ScratchDir dir;
+    const std::filesystem::path examples = CHAPCAT_SOURCE_DIR "/examples";
+    const ToolRun run =
+        runTool(dir, {examples / "part1.txt", "-d=00:02:32.900", examples / "part2.txt",
+                      "-d=00:09:15.000", examples / "part3.txt"});
+    EXPECT_EQ(run.out, readWhole(examples / "merged.txt"));
+    EXPECT_EQ(run.err, "");
+    EXPECT_EQ(run.status, 0);
+}
+
+} // namespace

@@ -1,0 +1,84 @@
+#pragma once
+// Runs the built chapcat binary in a scratch directory and captures what it printed.
+
+#include <fcntl.h>
+#include <filesystem>
+#include <fstream>
+#include <iterator>
+#include <string>
+#include <sys/wait.h>
+#include <unistd.h>
+#include <utility>
+#include <vector>
+
+struct ToolRun {
+    std::string out;
+    std::string err;
+    int status; // exit status, or 128 + signal
+};
+
+// merged sends stdout to the stderr capture, as 2>&1 would.
+enum class StdoutTo { capture, devFull, closed, merged };
+
+inline std::string readWhole(const std::filesystem::path& path) {
+    std::ifstream in(path, std::ios::binary);
+    return {std::istreambuf_iterator<char>(in), {}};
+}
+
+inline void writeWhole(const std::filesystem::path& path, const std::string& content) {
+    std::ofstream(path, std::ios::binary) << content;
+}
+
+// A fresh directory, removed again when the test ends.
+class ScratchDir {
+  public:
+    ScratchDir() {
+        std::string pattern = (std::filesystem::temp_directory_path() / "chapcat-XXXXXX").string();
+        path_ = mkdtemp(pattern.data());
+    }
+    ~ScratchDir() { std::filesystem::remove_all(path_); }
+    ScratchDir(const ScratchDir&) = delete;
+    ScratchDir& operator=(const ScratchDir&) = delete;
+    const std::filesystem::path& path() const { return path_; }
+    void write(const std::string& name, const std::string& content) const {
+        writeWhole(path_ / name, content);
+    }
+
+  private:
+    std::filesystem::path path_;
+};
+
+inline ToolRun runTool(const ScratchDir& dir, const std::vector<std::string>& args,
+                       StdoutTo stdoutTo = StdoutTo::capture, const char* binary = CHAPCAT_BINARY) {
+    const auto outPath = dir.path() / ".stdout";
+    const auto errPath = dir.path() / ".stderr";
+    const pid_t pid = fork();
+    if (pid == 0) {
+        if (chdir(dir.path().c_str()) != 0)
+            _exit(125);
+        const int err = open(errPath.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0600);
+        const int out = stdoutTo == StdoutTo::devFull ? open("/dev/full", O_WRONLY)
+                        : stdoutTo == StdoutTo::merged
+                            ? dup(err)
+                            : open(outPath.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0600);
+        dup2(out, STDOUT_FILENO);
+        dup2(err, STDERR_FILENO);
+        close(out);
+        close(err);
+        if (stdoutTo == StdoutTo::closed)
+            close(STDOUT_FILENO);
+        std::vector<char*> argv{const_cast<char*>(binary)};
+        for (const auto& arg : args)
+            argv.push_back(const_cast<char*>(arg.c_str()));
+        argv.push_back(nullptr);
+        execv(binary, argv.data());
+        _exit(126);
+    }
+    int wstatus = 0;
+    waitpid(pid, &wstatus, 0);
+    const int status = WIFEXITED(wstatus) ? WEXITSTATUS(wstatus) : 128 + WTERMSIG(wstatus);
+    ToolRun run{readWhole(outPath), readWhole(errPath), status};
+    std::filesystem::remove(outPath);
+    std::filesystem::remove(errPath);
+    return run;
+}

@@ -1,0 +1,106 @@
+#include "timestamp.hpp"
+
+#include <gtest/gtest.h>
+
+#include <climits>
+#include <optional>
+
+namespace {
+
+struct ParseCase {
+    const char* text;
+    std::optional<std::int64_t> expected;
+};
+
+TEST(TimestampToInt, ReadsFieldsByTheAtoiRule) {
+    const ParseCase cases[] = {
+        {"00:00:00.000", 0},
+        {"1:2:3.4", 3723004},
+        {"01:02:33.750", 3753750},
+        {"00:00:00.5", 5},         // the fraction counts milliseconds
+        {"00:00:00.5000", 5000},   // even past a second
+        {"00:00:01.5 ms", 1005},   // text after the digits is ignored
+        {"ab:cd:ef.gh", 0},        // fields without digits count 0
+        {" 1:00:00.000", 3600000}, // leading white space
+        {"100:00:00.000", 360000000},
+        {"00:-5:00.000", -300000}, // inner fields keep their own sign
+        {"0:0.5:7.0", 7000},       // a point before the second colon does not count
+        {"99999999999:00:00.000", 359999999996400000},
+    };
+    for (const auto& c : cases)
+        EXPECT_EQ(timestampToInt(c.text), c.expected) << c.text;
+}
+
+TEST(TimestampToInt, SignBeforeHoursAppliesToWholeTime) {
+    const ParseCase cases[] = {
+        {"-1:00:00.000", -3600000},
+        {"-00:05:00.000", -300000},
+        {"-1:30:00.000", -5400000},
+        {" -00:00:00.001", -1},
+        {"+00:05:00.000", 300000},
+        {"--1:00:00.000", 0}, // atoi reads no digits after the first sign
+    };
+    for (const auto& c : cases)
+        EXPECT_EQ(timestampToInt(c.text), c.expected) << c.text;
+}
+
+TEST(TimestampToInt, RejectsMissingSeparatorsAndOverflow) {
+    const char* cases[] = {
+        "",
+        "00:10:00",
+        "10:00.000",
+        "00.00:00:000",
+        "Intro",
+        "2562047788016:00:00.000",      // hours past the int64 range of milliseconds
+        "99999999999999999999:00:00.0", // hours past int64 itself
+        "00:00:00.99999999999999999999",
+        "2562047788015:12:55.808", // one past INT64_MAX
+    };
+    for (const char* text : cases)
+        EXPECT_EQ(timestampToInt(text), std::nullopt) << text;
+}
+
+TEST(IntToTimestamp, RendersNormalForm) {
+    const struct {
+        std::int64_t milliseconds;
+        const char* text;
+    } cases[] = {
+        {0, "00:00:00.000"},
+        {3723004, "01:02:03.004"},
+        {3753750, "01:02:33.750"},
+        {360000000, "100:00:00.000"},
+        {-1, "-00:00:00.001"},
+        {-1800000, "-00:30:00.000"},
+        {INT64_MAX, "2562047788015:12:55.807"},
+        {INT64_MIN, "-2562047788015:12:55.808"},
+    };
+    for (const auto& c : cases)
+        EXPECT_EQ(intToTimestamp(c.milliseconds), c.text) << c.milliseconds;
+}
+
+TEST(IntToTimestamp, ReadsBackToTheSameTime) {
+    for (std::int64_t t :
+         {std::int64_t{0}, std::int64_t{1}, std::int64_t{-1}, std::int64_t{999},
+          std::int64_t{-3599999}, std::int64_t{86399999}, INT64_MAX, INT64_MIN, INT64_MIN + 1})
+        EXPECT_EQ(timestampToInt(intToTimestamp(t)), t) << t;
+}
+
+TEST(ParseInteger, FollowsAtoiWithinRange) {
+    const ParseCase cases[] = {
+        {"01", 1},
+        {"", 0},
+        {"x", 0},
+        {" \t-7y", -7},
+        {"+3", 3},
+        {"- 3", 0},
+        {"0000000000000000000000000000012", 12},
+        {"9223372036854775807", INT64_MAX},
+        {"-9223372036854775808", INT64_MIN},
+        {"9223372036854775808", std::nullopt},
+        {"123456789012345678901234567890", std::nullopt},
+    };
+    for (const auto& c : cases)
+        EXPECT_EQ(parseInteger(c.text), c.expected) << c.text;
+}
+
+} // namespace
