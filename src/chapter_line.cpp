@@ -1,5 +1,6 @@
 #include "chapter_line.hpp"
 
+#include "frame_rate.hpp"
 #include "timestamp.hpp"
 
 namespace {
@@ -28,8 +29,8 @@ void appendChapterNumber(std::string& out, std::int64_t chapter) {
 
 LineResult parseLine(std::string_view line, std::int64_t chapterOffset, std::int64_t timeOffset,
                      std::int64_t timeDelay, std::int64_t& nextChapterOffset,
-                     std::optional<std::int64_t>& nextTimeOffset, [[maybe_unused]] bool pal2Film,
-                     [[maybe_unused]] bool threeTwoPulldown, std::string& out) {
+                     std::optional<std::int64_t>& nextTimeOffset, bool pal2Film,
+                     bool threeTwoPulldown, std::string& out) {
     if (!line.starts_with(keyword))
         return LineResult::ignored;
     const auto rest = line.substr(keyword.size());
@@ -58,9 +59,12 @@ LineResult parseLine(std::string_view line, std::int64_t chapterOffset, std::int
     const auto parsed = timestampToInt(value);
     if (!parsed)
         return LineResult::badTime;
+    // The offset was converted when it was written; only this file's own time is converted.
     std::int64_t time;
-    if (__builtin_add_overflow(timeDelay, *parsed, &time) ||
-        __builtin_add_overflow(timeOffset, time, &time))
+    if (__builtin_add_overflow(timeDelay, *parsed, &time))
+        return LineResult::timeOutOfRange;
+    const auto converted = convertFrameRate(time, pal2Film, threeTwoPulldown);
+    if (!converted || __builtin_add_overflow(timeOffset, *converted, &time))
         return LineResult::timeOutOfRange;
     out += keyword;
     appendChapterNumber(out, chapter);

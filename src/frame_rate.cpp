@@ -1,0 +1,120 @@
+// Each step is defined as the x87 computation: the product and then the sum rounded to a 64-bit
+// significand, the sum rounded again to double, then floored. It is done here in exact integer
+// arithmetic, so the result is the same on every platform and at every optimisation level.
+#include "frame_rate.hpp"
+
+namespace {
+
+__extension__ typedef __int128 Int128;
+__extension__ typedef unsigned __int128 UInt128;
+
+constexpr std::uint64_t palFactorBits = 0x3FF0AEEEEEEEEEEF;      // 1.0427083333333333, ~1001/960
+constexpr std::uint64_t palAddendBits = 0x3FE0000000000000;      // 0.5
+constexpr std::uint64_t pulldownFactorBits = 0x3FF004189374BC6A; // 1.001
+constexpr std::uint64_t pulldownAddendBits = 0x3FA999999999999A; // 0.05
+
+// A positive normal double as mantissa * 2^exponent.
+constexpr std::uint64_t mantissaOf(std::uint64_t bits) {
+    return (bits & ((std::uint64_t{1} << 52) - 1)) | (std::uint64_t{1} << 52);
+}
+constexpr int exponentOf(std::uint64_t bits) {
+    return static_cast<int>((bits >> 52) & 0x7FF) - 1075;
+}
+
+int bitLength(UInt128 value) {
+    const auto high = static_cast<std::uint64_t>(value >> 64);
+    const auto low = static_cast<std::uint64_t>(value);
+    if (high != 0)
+        return 128 - __builtin_clzll(high);
+    return low != 0 ? 64 - __builtin_clzll(low) : 0;
+}
+
+// Rounds magnitude * 2^exponent to `bits` significant bits, to nearest, ties to even.
+void roundTo(UInt128& magnitude, int& exponent, int bits) {
+    const int drop = bitLength(magnitude) - bits;
+    if (drop <= 0)
+        return;
+    UInt128 kept = magnitude >> drop;
+    const UInt128 rest = magnitude & ((UInt128{1} << drop) - 1);
+    const UInt128 half = UInt128{1} << (drop - 1);
+    if (rest > half || (rest == half && (kept & 1) != 0))
+        ++kept;
+    magnitude = kept;
+    exponent += drop;
+    if (bitLength(kept) > bits) { // rounded up to the next power of two
+        magnitude >>= 1;
+        ++exponent;
+    }
+}
+
+// floor(t * factor + addend), with the roundings described at the top.
+std::optional<std::int64_t> stretch(std::int64_t t, std::uint64_t factorBits,
+                                    std::uint64_t addendBits) {
+    const bool negative = t < 0;
+    const std::uint64_t timeMagnitude =
+        negative ? 0 - static_cast<std::uint64_t>(t) : static_cast<std::uint64_t>(t);
+
+    // The product is exact in 117 bits before its rounding.
+    UInt128 product = UInt128{timeMagnitude} * mantissaOf(factorBits);
+    int productExponent = exponentOf(factorBits);
+    roundTo(product, productExponent, 64);
+
+    // Line both terms up on the smaller exponent; each shift stays under 64 bits, so the sum
+    // stays under 2^127.
+    const int addendExponent = exponentOf(addendBits);
+    const int exponent = productExponent < addendExponent ? productExponent : addendExponent;
+    const Int128 productTerm = static_cast<Int128>(product << (productExponent - exponent));
+    const Int128 addendTerm =
+        static_cast<Int128>(UInt128{mantissaOf(addendBits)} << (addendExponent - exponent));
+    const Int128 sum = (negative ? -productTerm : productTerm) + addendTerm;
+
+    const bool sumNegative = sum < 0;
+    UInt128 magnitude = sumNegative ? static_cast<UInt128>(-sum) : static_cast<UInt128>(sum);
+    int sumExponent = exponent;
+    roundTo(magnitude, sumExponent, 64);
+    roundTo(magnitude, sumExponent, 53);
+
+    // floor, then back into int64 when it fits.
+    UInt128 whole;
+    bool hasFraction = false;
+    if (sumExponent >= 0) {
+        if (bitLength(magnitude) + sumExponent > 64)
+            return std::nullopt;
+        whole = magnitude << sumExponent;
+    } else if (sumExponent <= -128) {
+        whole = 0;
+        hasFraction = magnitude != 0;
+    } else {
+        whole = magnitude >> -sumExponent;
+        hasFraction = (magnitude & ((UInt128{1} << -sumExponent) - 1)) != 0;
+    }
+    if (sumNegative) {
+        whole += hasFraction ? 1 : 0;
+        if (whole > UInt128{1} << 63)
+            return std::nullopt;
+        return static_cast<std::int64_t>(0 - static_cast<std::uint64_t>(whole));
+    }
+    if (whole > static_cast<UInt128>(INT64_MAX))
+        return std::nullopt;
+    return static_cast<std::int64_t>(whole);
+}
+
+} // namespace
+
+std::optional<std::int64_t> palToFilm(std::int64_t milliseconds) {
+    return stretch(milliseconds, palFactorBits, palAddendBits);
+}
+
+std::optional<std::int64_t> threeTwoPulldownTime(std::int64_t milliseconds) {
+    return stretch(milliseconds, pulldownFactorBits, pulldownAddendBits);
+}
+
+std::optional<std::int64_t> convertFrameRate(std::int64_t milliseconds, bool pal2Film,
+                                             bool threeTwoPulldown) {
+    std::optional<std::int64_t> time = milliseconds;
+    if (pal2Film)
+        time = palToFilm(*time);
+    if (threeTwoPulldown && time)
+        time = threeTwoPulldownTime(*time);
+    return time;
+}
