@@ -3,27 +3,11 @@
 #include "frame_rate.hpp"
 #include "timestamp.hpp"
 
+#include <algorithm>
+
 namespace {
 
 constexpr std::string_view keyword = "CHAPTER";
-
-// Chapter numbers are at least two digits wide: 1 is '01'.
-void appendChapterNumber(std::string& out, std::int64_t chapter) {
-    if (chapter >= 0 && chapter < 10)
-        out += '0';
-    char digits[24];
-    char* const end = digits + sizeof digits;
-    char* p = end;
-    std::uint64_t magnitude =
-        chapter < 0 ? 0 - static_cast<std::uint64_t>(chapter) : static_cast<std::uint64_t>(chapter);
-    do {
-        *--p = static_cast<char>('0' + magnitude % 10);
-        magnitude /= 10;
-    } while (magnitude != 0);
-    if (chapter < 0)
-        *--p = '-';
-    out.append(p, end);
-}
 
 } // namespace
 
@@ -41,36 +25,39 @@ LineResult parseLine(std::string_view line, std::int64_t chapterOffset, std::int
     const auto value = rest.substr(equals + 1);
     const auto name = key.find("NAME");
 
-    const auto number = parseInteger(key.substr(0, name));
     std::int64_t chapter;
-    if (!number || __builtin_add_overflow(*number, chapterOffset, &chapter))
+    if (!parseInteger(key.substr(0, name), chapter) ||
+        __builtin_add_overflow(chapter, chapterOffset, &chapter))
         return LineResult::chapterOutOfRange;
 
+    // The line is put together here and appended at once; this is the hot path.
+    char text[keyword.size() + 20 + 1 + timestampSize + 1];
+    char* end = std::copy(keyword.begin(), keyword.end(), text);
+    end = writeTwoDigitsAtLeast(end, chapter);
+
     if (name != std::string_view::npos) {
-        out += keyword;
-        appendChapterNumber(out, chapter);
-        out += "NAME=";
+        end = std::copy_n("NAME=", 5, end);
+        out.append(text, static_cast<std::size_t>(end - text));
         out += value;
         out += '\n';
         nextChapterOffset = chapter;
         return LineResult::written;
     }
 
-    const auto parsed = timestampToInt(value);
-    if (!parsed)
+    std::int64_t parsed;
+    if (!parseTimestamp(value, parsed))
         return LineResult::badTime;
     // The offset was converted when it was written; only this file's own time is converted.
     std::int64_t time;
-    if (__builtin_add_overflow(timeDelay, *parsed, &time))
+    if (__builtin_add_overflow(timeDelay, parsed, &time))
         return LineResult::timeOutOfRange;
-    const auto converted = convertFrameRate(time, pal2Film, threeTwoPulldown);
-    if (!converted || __builtin_add_overflow(timeOffset, *converted, &time))
+    if (!convertFrameRate(time, pal2Film, threeTwoPulldown) ||
+        __builtin_add_overflow(timeOffset, time, &time))
         return LineResult::timeOutOfRange;
-    out += keyword;
-    appendChapterNumber(out, chapter);
-    out += '=';
-    appendTimestamp(out, time);
-    out += '\n';
+    *end++ = '=';
+    end = writeTimestamp(end, time);
+    *end++ = '\n';
+    out.append(text, static_cast<std::size_t>(end - text));
     nextChapterOffset = chapter;
     nextTimeOffset = time;
     return LineResult::written;

@@ -3,6 +3,8 @@
 // arithmetic, so the result is the same on every platform and at every optimisation level.
 #include "frame_rate.hpp"
 
+#include <algorithm>
+
 namespace {
 
 __extension__ typedef __int128 Int128;
@@ -47,21 +49,41 @@ void roundTo(UInt128& magnitude, int& exponent, int bits) {
     }
 }
 
-// floor(t * factor + addend), with the roundings described at the top.
-std::optional<std::int64_t> stretch(std::int64_t t, std::uint64_t factorBits,
-                                    std::uint64_t addendBits) {
+// t = floor(t * factor + addend), with the roundings described at the top; false when the
+// result does not fit. (Not an optional: returning one costs a store-forwarding stall.)
+bool stretch(std::int64_t& t, std::uint64_t factorBits, std::uint64_t addendBits) {
+    const int factorExponent = exponentOf(factorBits);
+    const int addendExponent = exponentOf(addendBits);
+
+    // Fast path. The roundings move the result by less than 2^-52 of itself, so wherever the
+    // exact t * factor + addend lies farther than that from a whole number, its floor is the
+    // answer. Only near whole numbers (and for negative t) is the slow path needed.
+    if (t >= 0) {
+        const int scale = -std::min(factorExponent, addendExponent);
+        const UInt128 exact = (UInt128{static_cast<std::uint64_t>(t)} * mantissaOf(factorBits)
+                               << (factorExponent + scale)) +
+                              (UInt128{mantissaOf(addendBits)} << (addendExponent + scale));
+        const UInt128 whole = exact >> scale;
+        const UInt128 fraction = exact & ((UInt128{1} << scale) - 1);
+        const UInt128 reach = (whole + 1) << (scale - 51); // twice the roundings' reach
+        if (fraction > reach && fraction < (UInt128{1} << scale) - reach &&
+            whole <= static_cast<UInt128>(INT64_MAX)) {
+            t = static_cast<std::int64_t>(whole);
+            return true;
+        }
+    }
+
     const bool negative = t < 0;
     const std::uint64_t timeMagnitude =
         negative ? 0 - static_cast<std::uint64_t>(t) : static_cast<std::uint64_t>(t);
 
     // The product is exact in 117 bits before its rounding.
     UInt128 product = UInt128{timeMagnitude} * mantissaOf(factorBits);
-    int productExponent = exponentOf(factorBits);
+    int productExponent = factorExponent;
     roundTo(product, productExponent, 64);
 
     // Line both terms up on the smaller exponent; each shift stays under 64 bits, so the sum
     // stays under 2^127.
-    const int addendExponent = exponentOf(addendBits);
     const int exponent = productExponent < addendExponent ? productExponent : addendExponent;
     const Int128 productTerm = static_cast<Int128>(product << (productExponent - exponent));
     const Int128 addendTerm =
@@ -79,7 +101,7 @@ std::optional<std::int64_t> stretch(std::int64_t t, std::uint64_t factorBits,
     bool hasFraction = false;
     if (sumExponent >= 0) {
         if (bitLength(magnitude) + sumExponent > 64)
-            return std::nullopt;
+            return false;
         whole = magnitude << sumExponent;
     } else if (sumExponent <= -128) {
         whole = 0;
@@ -91,30 +113,30 @@ std::optional<std::int64_t> stretch(std::int64_t t, std::uint64_t factorBits,
     if (sumNegative) {
         whole += hasFraction ? 1 : 0;
         if (whole > UInt128{1} << 63)
-            return std::nullopt;
-        return static_cast<std::int64_t>(0 - static_cast<std::uint64_t>(whole));
+            return false;
+        t = static_cast<std::int64_t>(0 - static_cast<std::uint64_t>(whole));
+        return true;
     }
     if (whole > static_cast<UInt128>(INT64_MAX))
-        return std::nullopt;
-    return static_cast<std::int64_t>(whole);
+        return false;
+    t = static_cast<std::int64_t>(whole);
+    return true;
 }
 
 } // namespace
 
 std::optional<std::int64_t> palToFilm(std::int64_t milliseconds) {
-    return stretch(milliseconds, palFactorBits, palAddendBits);
+    return stretch(milliseconds, palFactorBits, palAddendBits) ? std::optional(milliseconds)
+                                                               : std::nullopt;
 }
 
 std::optional<std::int64_t> threeTwoPulldownTime(std::int64_t milliseconds) {
-    return stretch(milliseconds, pulldownFactorBits, pulldownAddendBits);
+    return stretch(milliseconds, pulldownFactorBits, pulldownAddendBits)
+               ? std::optional(milliseconds)
+               : std::nullopt;
 }
 
-std::optional<std::int64_t> convertFrameRate(std::int64_t milliseconds, bool pal2Film,
-                                             bool threeTwoPulldown) {
-    std::optional<std::int64_t> time = milliseconds;
-    if (pal2Film)
-        time = palToFilm(*time);
-    if (threeTwoPulldown && time)
-        time = threeTwoPulldownTime(*time);
-    return time;
+bool convertFrameRate(std::int64_t& milliseconds, bool pal2Film, bool threeTwoPulldown) {
+    return (!pal2Film || stretch(milliseconds, palFactorBits, palAddendBits)) &&
+           (!threeTwoPulldown || stretch(milliseconds, pulldownFactorBits, pulldownAddendBits));
 }

@@ -117,12 +117,18 @@ int readLines(int fd, std::vector<char>& buffer, std::string& pending, std::stri
 } // namespace
 
 std::string_view stripCR(std::string_view line, std::string& scratch) {
-    if (line.find('\r') == std::string_view::npos)
+    if (line.ends_with('\r')) // the usual case, a Windows line end, needs no copy
+        line.remove_suffix(1);
+    auto carriageReturn = line.find('\r');
+    if (carriageReturn == std::string_view::npos)
         return line;
     scratch.clear();
-    for (char c : line)
-        if (c != '\r')
-            scratch += c;
+    while (carriageReturn != std::string_view::npos) {
+        scratch.append(line.substr(0, carriageReturn));
+        line.remove_prefix(carriageReturn + 1);
+        carriageReturn = line.find('\r');
+    }
+    scratch.append(line);
     return scratch;
 }
 

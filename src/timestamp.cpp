@@ -1,6 +1,6 @@
 #include "timestamp.hpp"
 
-#include <array>
+#include <charconv>
 
 namespace {
 
@@ -14,17 +14,40 @@ std::string_view skipSpace(std::string_view text) {
     return text;
 }
 
-// The value of the leading digits, 0 without any; nothing when it exceeds the int64 range.
-std::optional<std::int64_t> parseDigits(std::string_view text) {
-    std::int64_t value = 0;
-    for (char c : text) {
-        if (c < '0' || c > '9')
-            break;
-        if (__builtin_mul_overflow(value, 10, &value) ||
-            __builtin_add_overflow(value, c - '0', &value))
-            return std::nullopt;
+bool isDigit(char c) {
+    return c >= '0' && c <= '9';
+}
+
+// Reads the leading digits into value, 0 without any; false past 2^63.
+bool leadingDigits(std::string_view text, std::uint64_t& value) {
+    value = 0;
+    std::size_t i = 0;
+    // Eighteen digits cannot overflow; only longer numbers need checking.
+    for (; i < text.size() && i < 18 && isDigit(text[i]); ++i)
+        value = value * 10 + static_cast<unsigned>(text[i] - '0');
+    for (; i < text.size() && isDigit(text[i]); ++i) {
+        if (__builtin_mul_overflow(value, 10u, &value) ||
+            __builtin_add_overflow(value, static_cast<unsigned>(text[i] - '0'), &value))
+            return false;
     }
-    return value;
+    return value <= std::uint64_t{1} << 63;
+}
+
+// A plain loop: the fields are a few characters long, too short to gain from memchr.
+std::size_t findChar(std::string_view text, char c, std::size_t from = 0) {
+    for (std::size_t i = from; i < text.size(); ++i)
+        if (text[i] == c)
+            return i;
+    return std::string_view::npos;
+}
+
+// Removes a leading sign, telling whether it was a minus.
+bool takeSign(std::string_view& text) {
+    if (text.empty() || (text.front() != '-' && text.front() != '+'))
+        return false;
+    const bool negative = text.front() == '-';
+    text.remove_prefix(1);
+    return negative;
 }
 
 // Adds value * unit to total, reporting overflow as false.
@@ -36,85 +59,95 @@ bool addScaled(std::int64_t& total, std::int64_t value, std::int64_t unit) {
 
 } // namespace
 
-std::optional<std::int64_t> parseInteger(std::string_view text) {
+bool parseInteger(std::string_view text, std::int64_t& value) {
     text = skipSpace(text);
-    bool negative = !text.empty() && text.front() == '-';
-    if (!text.empty() && (text.front() == '-' || text.front() == '+'))
-        text.remove_prefix(1);
-    std::int64_t magnitude = 0;
-    for (char c : text) {
-        if (c < '0' || c > '9')
-            break;
-        // Accumulate on the negative side so that INT64_MIN is reachable.
-        if (__builtin_mul_overflow(magnitude, 10, &magnitude) ||
-            __builtin_sub_overflow(magnitude, c - '0', &magnitude))
-            return std::nullopt;
-    }
-    if (negative)
-        return magnitude;
-    if (magnitude == INT64_MIN)
-        return std::nullopt;
-    return -magnitude;
+    const bool negative = takeSign(text);
+    std::uint64_t magnitude;
+    if (!leadingDigits(text, magnitude) || (!negative && magnitude > INT64_MAX))
+        return false;
+    value = static_cast<std::int64_t>(negative ? 0 - magnitude : magnitude);
+    return true;
 }
 
-std::optional<std::int64_t> timestampToInt(std::string_view text) {
-    const auto firstColon = text.find(':');
+bool parseTimestamp(std::string_view text, std::int64_t& milliseconds) {
+    const auto firstColon = findChar(text, ':');
     if (firstColon == std::string_view::npos)
-        return std::nullopt;
-    const auto secondColon = text.find(':', firstColon + 1);
+        return false;
+    const auto secondColon = findChar(text, ':', firstColon + 1);
     if (secondColon == std::string_view::npos)
-        return std::nullopt;
-    const auto point = text.find('.', secondColon + 1);
+        return false;
+    const auto point = findChar(text, '.', secondColon + 1);
     if (point == std::string_view::npos)
-        return std::nullopt;
+        return false;
 
     auto hoursText = skipSpace(text.substr(0, firstColon));
-    const bool negative = !hoursText.empty() && hoursText.front() == '-';
-    if (!hoursText.empty() && (hoursText.front() == '-' || hoursText.front() == '+'))
-        hoursText.remove_prefix(1);
-    const auto hours = parseDigits(hoursText);
-    const auto minutes = parseInteger(text.substr(firstColon + 1, secondColon - firstColon - 1));
-    const auto seconds = parseInteger(text.substr(secondColon + 1, point - secondColon - 1));
-    const auto fraction = parseInteger(text.substr(point + 1));
-    if (!hours || !minutes || !seconds || !fraction)
-        return std::nullopt;
+    const bool negative = takeSign(hoursText);
+    std::uint64_t hours;
+    std::int64_t minutes;
+    std::int64_t seconds;
+    std::int64_t fraction;
+    if (!leadingDigits(hoursText, hours) || hours > INT64_MAX ||
+        !parseInteger(text.substr(firstColon + 1, secondColon - firstColon - 1), minutes) ||
+        !parseInteger(text.substr(secondColon + 1, point - secondColon - 1), seconds) ||
+        !parseInteger(text.substr(point + 1), fraction))
+        return false;
 
     // Applying the sign term by term keeps the whole int64 range, INT64_MIN included.
     const std::int64_t sign = negative ? -1 : 1;
     std::int64_t total = 0;
-    if (!addScaled(total, *hours, sign * 3600000) || !addScaled(total, *minutes, sign * 60000) ||
-        !addScaled(total, *seconds, sign * 1000) || !addScaled(total, *fraction, sign))
-        return std::nullopt;
-    return total;
+    if (!addScaled(total, static_cast<std::int64_t>(hours), sign * 3600000) ||
+        !addScaled(total, minutes, sign * 60000) || !addScaled(total, seconds, sign * 1000) ||
+        !addScaled(total, fraction, sign))
+        return false;
+    milliseconds = total;
+    return true;
 }
 
-void appendTimestamp(std::string& out, std::int64_t milliseconds) {
-    std::array<char, 32> buffer;
-    char* const end = buffer.data() + buffer.size();
-    char* p = end;
-    auto put = [&p](std::uint64_t value, int width) {
-        do {
-            *--p = static_cast<char>('0' + value % 10);
-            value /= 10;
-        } while (--width > 0 || value != 0);
-    };
-    const std::uint64_t magnitude = milliseconds < 0 ? 0 - static_cast<std::uint64_t>(milliseconds)
-                                                     : static_cast<std::uint64_t>(milliseconds);
+namespace {
+
+char* writeTwoDigits(char* out, std::uint64_t value) {
+    out[0] = static_cast<char>('0' + value / 10);
+    out[1] = static_cast<char>('0' + value % 10);
+    return out + 2;
+}
+
+char* writeMagnitude(char* out, std::uint64_t value) {
+    if (value < 100)
+        return writeTwoDigits(out, value);
+    return std::to_chars(out, out + 20, value).ptr;
+}
+
+} // namespace
+
+char* writeTwoDigitsAtLeast(char* out, std::int64_t value) {
+    if (value < 0) {
+        if (value > -10) // '-' and one digit are already two characters
+            return std::to_chars(out, out + 20, value).ptr;
+        *out++ = '-';
+        return writeMagnitude(out, 0 - static_cast<std::uint64_t>(value));
+    }
+    return writeMagnitude(out, static_cast<std::uint64_t>(value));
+}
+
+char* writeTimestamp(char* out, std::int64_t milliseconds) {
+    std::uint64_t magnitude = static_cast<std::uint64_t>(milliseconds);
+    if (milliseconds < 0) {
+        *out++ = '-';
+        magnitude = 0 - magnitude;
+    }
     const std::uint64_t seconds = magnitude / 1000;
-    put(magnitude % 1000, 3);
-    *--p = '.';
-    put(seconds % 60, 2);
-    *--p = ':';
-    put(seconds / 60 % 60, 2);
-    *--p = ':';
-    put(seconds / 3600, 2);
-    if (milliseconds < 0)
-        *--p = '-';
-    out.append(p, end);
+    const std::uint64_t fraction = magnitude % 1000;
+    out = writeMagnitude(out, seconds / 3600);
+    *out++ = ':';
+    out = writeTwoDigits(out, seconds / 60 % 60);
+    *out++ = ':';
+    out = writeTwoDigits(out, seconds % 60);
+    *out++ = '.';
+    *out++ = static_cast<char>('0' + fraction / 100);
+    return writeTwoDigits(out, fraction % 100);
 }
 
 std::string intToTimestamp(std::int64_t milliseconds) {
-    std::string text;
-    appendTimestamp(text, milliseconds);
-    return text;
+    char text[timestampSize];
+    return {text, static_cast<std::size_t>(writeTimestamp(text, milliseconds) - text)};
 }

@@ -8,6 +8,10 @@
 
 namespace {
 
+std::optional<std::int64_t> converted(std::int64_t time, bool pal2Film, bool threeTwoPulldown) {
+    return convertFrameRate(time, pal2Film, threeTwoPulldown) ? std::optional(time) : std::nullopt;
+}
+
 struct ConversionCase {
     std::int64_t time;
     bool pal2Film;
@@ -40,7 +44,7 @@ TEST(ConvertFrameRate, KnownValues) {
         {123456789, false, false, 123456789},
     };
     for (const auto& c : cases)
-        EXPECT_EQ(convertFrameRate(c.time, c.pal2Film, c.threeTwoPulldown), c.expected)
+        EXPECT_EQ(converted(c.time, c.pal2Film, c.threeTwoPulldown), c.expected)
             << c.time << (c.pal2Film ? " -p" : "") << (c.threeTwoPulldown ? " -t" : "");
 }
 
@@ -48,7 +52,7 @@ TEST(ConvertFrameRate, ResultsPastTheRangeAreRefused) {
     EXPECT_EQ(palToFilm(INT64_MAX), std::nullopt);
     EXPECT_EQ(palToFilm(INT64_MIN), std::nullopt);
     EXPECT_EQ(threeTwoPulldownTime(INT64_MAX), std::nullopt);
-    EXPECT_EQ(convertFrameRate(INT64_MAX / 1002 * 1000, true, true), std::nullopt);
+    EXPECT_EQ(converted(INT64_MAX / 1002 * 1000, true, true), std::nullopt);
     EXPECT_NE(threeTwoPulldownTime(INT64_MAX / 1002 * 1000), std::nullopt);
     EXPECT_NE(palToFilm(INT64_MAX / 105 * 100), std::nullopt);
 }
@@ -78,7 +82,7 @@ TEST(ConvertFrameRate, MatchesX87OnEveryTimeUpTo2000000) {
     expectSameAsX87(-100000, 2000000, 1, palToFilm, x87PalToFilm);
     expectSameAsX87(-100000, 2000000, 1, threeTwoPulldownTime, x87Pulldown);
     expectSameAsX87(
-        -100000, 2000000, 1, [](std::int64_t t) { return convertFrameRate(t, true, true); },
+        -100000, 2000000, 1, [](std::int64_t t) { return converted(t, true, true); },
         [](std::int64_t t) { return x87Pulldown(x87PalToFilm(t)); });
 }
 
@@ -86,7 +90,7 @@ TEST(ConvertFrameRate, MatchesX87OnTimesEndingIn950) {
     expectSameAsX87(950, 600000000, 1000, palToFilm, x87PalToFilm);
     expectSameAsX87(950, 600000000, 1000, threeTwoPulldownTime, x87Pulldown);
     expectSameAsX87(
-        950, 600000000, 1000, [](std::int64_t t) { return convertFrameRate(t, true, true); },
+        950, 600000000, 1000, [](std::int64_t t) { return converted(t, true, true); },
         [](std::int64_t t) { return x87Pulldown(x87PalToFilm(t)); });
 }
 

@@ -99,8 +99,11 @@ TEST(ParseInteger, FollowsAtoiWithinRange) {
         {"9223372036854775808", std::nullopt},
         {"123456789012345678901234567890", std::nullopt},
     };
-    for (const auto& c : cases)
-        EXPECT_EQ(parseInteger(c.text), c.expected) << c.text;
+    for (const auto& c : cases) {
+        std::int64_t value = -1;
+        const bool parsed = parseInteger(c.text, value);
+        EXPECT_EQ(parsed ? std::optional(value) : std::nullopt, c.expected) << c.text;
+    }
 }
 
 } // namespace

@@ -1,0 +1,62 @@
+#!/usr/bin/env bash
+# Measures chapcat against cat and an awk script on generated chapter lists and prints
+# medians and ratios. Usage: bench/run.sh [path/to/chapcat] [runs]
+set -euo pipefail
+here=$(cd "$(dirname "$0")" && pwd)
+chapcat=$(realpath "${1:-$here/../build/chapcat}")
+runs=${2:-7}
+work=$(mktemp -d)
+trap 'rm -rf "$work"' EXIT
+cd "$work"
+
+# 3 files, 1,000,000 lines in all, half time lines and half name lines, CRLF in the second.
+for i in 1 2 3; do
+    awk -v seed="$i" -v n=166667 -v crlf=$((i == 2)) -f "$here/generate.awk" > "big$i.txt"
+done
+for i in 1 2 3; do awk -v seed="$i" -v n=20 -f "$here/generate.awk" > "small$i.txt"; done
+
+# Median wall time of a command over $runs runs, in milliseconds.
+median_ms() {
+    local times=() start end
+    "$@" > /dev/null # warm-up
+    for ((r = 0; r < runs; r++)); do
+        start=$(date +%s%N)
+        "$@" > /dev/null
+        end=$(date +%s%N)
+        times+=($(((end - start) / 1000)))
+    done
+    printf '%s\n' "${times[@]}" | sort -n | awk '{ t[NR] = $1 } END { printf "%.2f", t[int((NR + 1) / 2)] / 1000 }'
+}
+
+ratio() { awk -v a="$1" -v b="$2" 'BEGIN { printf "%.2f", a / b }'; }
+peak_kib() { /usr/bin/time -f %M "$@" 2>&1 > /dev/null | tail -1; }
+
+big=(big1.txt big2.txt big3.txt)
+small=(small1.txt small2.txt small3.txt)
+cat_big=$(median_ms cat "${big[@]}")
+chapcat_big=$(median_ms "$chapcat" "${big[@]}")
+converted_big=$(median_ms "$chapcat" -p -t "${big[@]}")
+awk_big=$(median_ms mawk -f "$here/chapcat.awk" "${big[@]}")
+cat_small=$(median_ms cat "${small[@]}")
+chapcat_small=$(median_ms "$chapcat" "${small[@]}")
+
+printf '%-40s %10s\n' "median of $runs runs" "ms"
+printf '%-40s %10s\n' "cat, 1,000,000 lines" "$cat_big" \
+    "chapcat, 1,000,000 lines" "$chapcat_big" \
+    "chapcat -p -t, 1,000,000 lines" "$converted_big" \
+    "mawk script, 1,000,000 lines" "$awk_big" \
+    "cat, 3 x 20 chapters" "$cat_small" \
+    "chapcat, 3 x 20 chapters" "$chapcat_small"
+echo
+printf '%-40s %10s\n' "chapcat / cat (target <= 8)" "$(ratio "$chapcat_big" "$cat_big")" \
+    "mawk / chapcat (target >= 20)" "$(ratio "$awk_big" "$chapcat_big")" \
+    "chapcat -p -t / chapcat (target <= 1.3)" "$(ratio "$converted_big" "$chapcat_big")" \
+    "start-up: chapcat / cat (target <= 1.5)" "$(ratio "$chapcat_small" "$cat_small")"
+
+if [ -x /usr/bin/time ]; then
+    awk -v seed=9 -v n=2800 -f "$here/generate.awk" > mb.txt                   # about 1 MB
+    for i in $(seq 500); do cat mb.txt; done > large.txt                        # about 500 MB
+    echo
+    printf '%-40s %10s\n' "peak RSS, 1 MB input (KiB)" "$(peak_kib "$chapcat" mb.txt)" \
+        "peak RSS, 500 MB input (KiB)" "$(peak_kib "$chapcat" large.txt)"
+fi
