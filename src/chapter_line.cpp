@@ -31,15 +31,21 @@ LineResult parseLine(std::string_view line, std::int64_t chapterOffset, std::int
         return LineResult::chapterOutOfRange;
 
     // The line is put together here and appended at once; this is the hot path.
-    char text[keyword.size() + 20 + 1 + timestampSize + 1];
+    char text[256];
     char* end = std::copy(keyword.begin(), keyword.end(), text);
     end = writeTwoDigitsAtLeast(end, chapter);
 
     if (name != std::string_view::npos) {
         end = std::copy_n("NAME=", 5, end);
-        out.append(text, static_cast<std::size_t>(end - text));
-        out += value;
-        out += '\n';
+        if (value.size() < static_cast<std::size_t>(text + sizeof text - end)) {
+            end = std::copy(value.begin(), value.end(), end);
+            *end++ = '\n';
+            out.append(text, static_cast<std::size_t>(end - text));
+        } else {
+            out.append(text, static_cast<std::size_t>(end - text));
+            out += value;
+            out += '\n';
+        }
         nextChapterOffset = chapter;
         return LineResult::written;
     }

@@ -79,10 +79,11 @@ template <typename OnLine, typename BeforeRead>
 int readLines(int fd, std::vector<char>& buffer, std::string& pending, std::string& scratch,
               OnLine onLine, BeforeRead beforeRead) {
     std::int64_t lineNumber = 0;
-    auto deliver = [&](std::string_view line) {
+    // mayHaveCR is false for lines of a chunk known to have none, which saves a search a line.
+    auto deliver = [&](std::string_view line, bool mayHaveCR) {
         if (++lineNumber == 1 && line.starts_with(byteOrderMark))
             line.remove_prefix(byteOrderMark.size());
-        onLine(stripCR(line, scratch), lineNumber);
+        onLine(mayHaveCR ? stripCR(line, scratch) : line, lineNumber);
     };
     pending.clear();
     while (beforeRead()) {
@@ -93,18 +94,19 @@ int readLines(int fd, std::vector<char>& buffer, std::string& pending, std::stri
             return errno;
         if (n == 0) {
             if (!pending.empty())
-                deliver(pending);
+                deliver(pending, true);
             break;
         }
         const char* p = buffer.data();
         const char* const end = p + n;
+        const bool chunkHasCR = std::memchr(p, '\r', static_cast<std::size_t>(n)) != nullptr;
         while (const char* newline = static_cast<const char*>(
                    std::memchr(p, '\n', static_cast<std::size_t>(end - p)))) {
             if (pending.empty()) {
-                deliver({p, newline});
+                deliver({p, newline}, chunkHasCR);
             } else {
                 pending.append(p, newline);
-                deliver(pending);
+                deliver(pending, true);
                 pending.clear();
             }
             p = newline + 1;
