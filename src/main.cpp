@@ -48,9 +48,40 @@ std::string_view delayValue(std::string_view arg) {
     return arg.starts_with("-d=") ? arg.substr(3) : std::string_view{};
 }
 
-// Rejects what would go wrong later, before any file is read: a delay that is not a
-// timestamp, or delays that could add up past the range of a time.
-int checkArguments(std::span<const char* const> args, int errFd) {
+constexpr std::string_view usage =
+    "Usage: chapcat [OPTION | FILE]...\n"
+    "Join the chapter lists of a video's parts into one list on standard output.\n"
+    "Chapter numbers continue from file to file, and each file's times start at the\n"
+    "last chapter time of the file before it, plus any delay.\n"
+    "\n"
+    "Options apply to the files named after them:\n"
+    "  -d=TIME    add TIME (HH:MM:SS.mmm, may be negative) to the next file's times\n"
+    "  -p         PAL to film: stretch times by 1001/960 (25 fps to 23.976 fps)\n"
+    "  -t         3:2 pulldown: stretch times by 1.001\n"
+    "  -n         switch -p and -t off again\n"
+    "  --help     show this help and exit\n"
+    "  --version  show the version and exit\n"
+    "\n"
+    "Example:\n"
+    "  chapcat part1.txt -d=00:02:32.900 part2.txt part3.txt > whole.txt\n"
+    "\n"
+    "Exit status: 0 success; 1 a file could not be opened or read, a malformed\n"
+    "chapter line was skipped, or output failed; 2 a bad command line.\n";
+
+// Answers --help and --version, whatever else is there, and rejects what would go wrong later,
+// before any file is read: a delay that is not a timestamp, or delays that could add up past the
+// range of a time. Returns the exit status when the run ends here.
+std::optional<int> checkArguments(std::span<const char* const> args, int outFd, int errFd) {
+    for (const std::string_view arg : args) {
+        if (arg == "--help" || arg == "--version") {
+            const std::string text =
+                arg == "--help" ? std::string(usage) : "chapcat " CHAPCAT_VERSION "\n";
+            if (writeAll(outFd, text))
+                return 0;
+            report(errFd, std::string("write error: ") + std::strerror(errno));
+            return 1;
+        }
+    }
     std::uint64_t totalDelay = 0;
     for (const std::string_view arg : args) {
         if (!arg.starts_with("-d="))
@@ -58,7 +89,8 @@ int checkArguments(std::span<const char* const> args, int errFd) {
         const auto delay = timestampToInt(delayValue(arg));
         if (!delay) {
             report(errFd, "invalid delay '" + std::string(arg) +
-                              "': expected a time such as -d=00:05:00.000");
+                              "': expected a time such as -d=00:05:00.000\n"
+                              "Try 'chapcat --help' for more information.");
             return 2;
         }
         const std::uint64_t magnitude = *delay < 0 ? 0 - static_cast<std::uint64_t>(*delay)
@@ -68,7 +100,7 @@ int checkArguments(std::span<const char* const> args, int errFd) {
             return 2;
         }
     }
-    return 0;
+    return std::nullopt;
 }
 
 // Calls onLine(line, lineNumber) for each line of fd, with the newline, every carriage return
@@ -135,8 +167,8 @@ std::string_view stripCR(std::string_view line, std::string& scratch) {
 }
 
 int runChapcat(std::span<const char* const> args, int outFd, int errFd) {
-    if (const int status = checkArguments(args, errFd))
-        return status;
+    if (const auto status = checkArguments(args, outFd, errFd))
+        return *status;
 
     std::int64_t chapterOffset = 0;
     std::int64_t timeOffset = 0; // the last time written

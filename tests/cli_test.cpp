@@ -199,6 +199,8 @@ const CliCase frameRateCases[] = {
 INSTANTIATE_TEST_SUITE_P(FrameRate, Cli, testing::ValuesIn(frameRateCases),
                          [](const auto& info) { return std::string(info.param.what); });
 
+const std::string tryHelp = "Try 'chapcat --help' for more information.\n";
+
 const CliCase failureCases[] = {
     {"MissingFileStopsTheRun",
      {{"a", part}},
@@ -211,13 +213,13 @@ const CliCase failureCases[] = {
      {{"a", part}},
      {"a", "-d=5", "a"},
      "",
-     "chapcat: invalid delay '-d=5': expected a time such as -d=00:05:00.000\n",
+     "chapcat: invalid delay '-d=5': expected a time such as -d=00:05:00.000\n" + tryHelp,
      2},
     {"EmptyDelayIsAUsageError",
      {{"a", part}},
      {"a", "-d="},
      "",
-     "chapcat: invalid delay '-d=': expected a time such as -d=00:05:00.000\n",
+     "chapcat: invalid delay '-d=': expected a time such as -d=00:05:00.000\n" + tryHelp,
      2},
     {"DelaysPastTheRange",
      {{"a", part}},
@@ -284,6 +286,44 @@ TEST(Examples, MergeAsTheReadmeShows) {
                       "-d=00:09:15.000", examples / "part3.txt"});
     EXPECT_EQ(run.out, readWhole(examples / "merged.txt"));
     EXPECT_EQ(run.err, "");
+    EXPECT_EQ(run.status, 0);
+}
+
+} // namespace
+
+namespace {
+
+TEST(Help, ListsEveryOptionAndReadsNoFile) {
+    ScratchDir dir;
+    const ToolRun run = runTool(dir, {"missing", "-d=bad", "--help"});
+    EXPECT_EQ(run.status, 0);
+    EXPECT_EQ(run.err, "");
+    EXPECT_TRUE(run.out.starts_with("Usage: chapcat")) << run.out;
+    const std::string manual = readWhole(CHAPCAT_SOURCE_DIR "/chapcat.1");
+    for (const std::string option : {"-d=", "-p", "-t", "-n", "--help", "--version"}) {
+        EXPECT_NE(run.out.find("\n  " + option), std::string::npos) << option;
+        std::string escaped; // roff writes each '-' as '\-'
+        for (char c : option)
+            escaped += c == '-' ? std::string("\\-") : std::string(1, c);
+        EXPECT_TRUE(manual.find("\n.B " + escaped + "\n") != std::string::npos ||
+                    manual.find("\n.BI " + escaped + " ") != std::string::npos)
+            << option;
+    }
+}
+
+TEST(Help, VersionReadsNoFile) {
+    ScratchDir dir;
+    const ToolRun run = runTool(dir, {"--version", "missing"});
+    EXPECT_EQ(run.out, "chapcat " CHAPCAT_VERSION "\n");
+    EXPECT_EQ(run.err, "");
+    EXPECT_EQ(run.status, 0);
+}
+
+TEST(Help, OnlyTheExactWordsCount) {
+    ScratchDir dir;
+    dir.write("a", part);
+    const ToolRun run = runTool(dir, {"-h", "--hel", "--helpme", "-V", "a"});
+    EXPECT_EQ(run.out, part);
     EXPECT_EQ(run.status, 0);
 }
 
