@@ -9,7 +9,7 @@ trap 'rm -rf "$work"' EXIT
 (cd "$work" && cpack -G DEB --config "$build/CPackConfig.cmake" > cpack.log) ||
     { cat "$work/cpack.log"; exit 1; }
 deb=$(ls "$work"/chapcat_*.deb)
-dpkg-deb --info "$deb" | grep -q 'Package: chapcat'
+test "$(dpkg-deb --field "$deb" Package)" = chapcat
 dpkg -x "$deb" "$work/root"
 
 test -x "$work/root/usr/bin/chapcat"

@@ -48,8 +48,11 @@ class ScratchDir {
     std::filesystem::path path_;
 };
 
+// asNobody runs the tool as user nobody when the tests run as root, so that file permissions
+// still bite.
 inline ToolRun runTool(const ScratchDir& dir, const std::vector<std::string>& args,
-                       StdoutTo stdoutTo = StdoutTo::capture, const char* binary = CHAPCAT_BINARY) {
+                       StdoutTo stdoutTo = StdoutTo::capture, bool asNobody = false,
+                       const char* binary = CHAPCAT_BINARY) {
     const auto outPath = dir.path() / ".stdout";
     const auto errPath = dir.path() / ".stderr";
     const pid_t pid = fork();
@@ -67,6 +70,8 @@ inline ToolRun runTool(const ScratchDir& dir, const std::vector<std::string>& ar
         close(err);
         if (stdoutTo == StdoutTo::closed)
             close(STDOUT_FILENO);
+        if (asNobody && geteuid() == 0 && (setgid(65534) != 0 || setuid(65534) != 0))
+            _exit(124);
         std::vector<char*> argv{const_cast<char*>(binary)};
         for (const auto& arg : args)
             argv.push_back(const_cast<char*>(arg.c_str()));

@@ -1,0 +1,118 @@
+// Fuzzes the whole run: arbitrary options and file contents must never crash, and every line
+// written must be a well-formed chapter line.
+#include "main.hpp"
+
+#include <fuzzer/FuzzedDataProvider.h>
+
+#include <cstdlib>
+#include <string>
+#include <sys/mman.h>
+#include <unistd.h>
+#include <vector>
+
+namespace {
+
+int memoryFile(const std::string& content) {
+    const int fd = memfd_create("chapcat-fuzz", 0);
+    if (fd < 0 || write(fd, content.data(), content.size()) != static_cast<ssize_t>(content.size()))
+        std::abort();
+    return fd;
+}
+
+std::string contentOf(int fd) {
+    std::string content(static_cast<std::size_t>(lseek(fd, 0, SEEK_END)), '\0');
+    if (pread(fd, content.data(), content.size(), 0) != static_cast<ssize_t>(content.size()))
+        std::abort();
+    return content;
+}
+
+bool isDigits(std::string_view text, std::size_t atLeast) {
+    if (text.size() < atLeast)
+        return false;
+    for (char c : text)
+        if (c < '0' || c > '9')
+            return false;
+    return true;
+}
+
+// 'CHAPTERnn=HH:MM:SS.mmm' or 'CHAPTERnnNAME=title', numbers signed and at least two wide.
+bool isChapterLine(std::string_view line) {
+    if (!line.starts_with("CHAPTER") || line.find('\r') != std::string_view::npos)
+        return false;
+    line.remove_prefix(7);
+    const auto equals = line.find('=');
+    if (equals == std::string_view::npos)
+        return false;
+    auto number = line.substr(0, equals);
+    const bool name = number.ends_with("NAME");
+    if (name)
+        number.remove_suffix(4);
+    if (number.starts_with('-'))
+        number.remove_prefix(1);
+    if (!isDigits(number, number.size() == 1 ? 1 : 2) || (number.size() == 1 && line[0] != '-'))
+        return false;
+    if (name)
+        return true;
+    auto time = line.substr(equals + 1);
+    if (time.starts_with('-'))
+        time.remove_prefix(1);
+    const auto colon = time.find(':');
+    return colon != std::string_view::npos && isDigits(time.substr(0, colon), 2) &&
+           time.size() == colon + 10 && time[colon + 3] == ':' && time[colon + 6] == '.' &&
+           isDigits(time.substr(colon + 1, 2), 2) && isDigits(time.substr(colon + 4, 2), 2) &&
+           isDigits(time.substr(colon + 7, 3), 3);
+}
+
+} // namespace
+
+extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
+    FuzzedDataProvider input(data, size);
+    std::vector<int> files;
+    std::vector<std::string> args;
+    const int count = input.ConsumeIntegralInRange(0, 8);
+    for (int i = 0; i < count; ++i) {
+        switch (input.ConsumeIntegralInRange(0, 5)) {
+        case 0:
+            args.push_back(input.PickValueInArray({"-p", "-t", "-n", "-", "--", "-d", "-x"}));
+            break;
+        case 1:
+            args.push_back("-d=" + input.ConsumeRandomLengthString(24));
+            break;
+        case 2:
+            args.push_back(input.ConsumeRandomLengthString(8)); // mostly files that don't exist
+            break;
+        default:
+            files.push_back(memoryFile(input.ConsumeRandomLengthString(4096)));
+            args.push_back("/proc/self/fd/" + std::to_string(files.back()));
+        }
+    }
+    if (!args.empty() && args.back().starts_with("/proc/self/fd/"))
+        files.push_back(memoryFile(input.ConsumeRemainingBytesAsString()));
+
+    std::vector<const char*> argv;
+    for (const auto& arg : args) {
+        const std::string_view seen = arg.c_str(); // as the program sees it, up to a NUL
+        if (seen != "--help" && seen != "--version")
+            argv.push_back(arg.c_str());
+    }
+    const int out = memoryFile("");
+    const int err = memoryFile("");
+    const int status = runChapcat(argv, out, err);
+    if (status < 0 || status > 2)
+        std::abort();
+
+    const std::string output = contentOf(out);
+    if (!output.empty() && !output.ends_with('\n'))
+        std::abort();
+    for (std::size_t start = 0; start < output.size();) {
+        const auto end = output.find('\n', start);
+        if (!isChapterLine(std::string_view(output).substr(start, end - start)))
+            std::abort();
+        start = end + 1;
+    }
+    close(out);
+    close(err);
+    for (int fd : files)
+        close(fd);
+    return 0;
+}

@@ -1,0 +1,206 @@
+// End-to-end runs on hostile files, arguments and surroundings.
+#include "run_tool.hpp"
+
+#include <gtest/gtest.h>
+
+#include <csignal>
+#include <sys/stat.h>
+
+namespace {
+
+struct HostileCase {
+    const char* what;
+    std::string content;
+    std::vector<std::string> args; // "FILE" stands for the file holding content
+    std::string out;
+    std::string err;
+    int status;
+};
+
+void PrintTo(const HostileCase& c, std::ostream* os) {
+    *os << c.what;
+}
+
+class Hostile : public testing::TestWithParam<HostileCase> {};
+
+TEST_P(Hostile, Run) {
+    const HostileCase& c = GetParam();
+    ScratchDir dir;
+    dir.write("FILE", c.content);
+    const ToolRun run = runTool(dir, c.args);
+    EXPECT_EQ(run.out, c.out);
+    EXPECT_EQ(run.err, c.err);
+    EXPECT_EQ(run.status, c.status);
+}
+
+const std::string chapter = "CHAPTER01=00:00:01.000\n";
+
+const HostileCase hostileCases[] = {
+    {"EmptyFile", "", {"FILE", "FILE"}, "", "", 0},
+    {"OnlyNewlines", "\n\n\n\n", {"FILE"}, "", "", 0},
+    {"OnlyCarriageReturns", "\r\r\r", {"FILE"}, "", "", 0},
+    {"NulAndInvalidUTF8InNames",
+     std::string("CHAPTER01NAME=a\0b\xff\xfe\xc3(\n", 22),
+     {"FILE"},
+     std::string("CHAPTER01NAME=a\0b\xff\xfe\xc3(\n", 22),
+     "",
+     0},
+    {"NulInTimeLineEndsTheTime",
+     std::string("CHAPTER01=00:00:01.5\0"
+                 "99\n",
+                 24),
+     {"FILE"},
+     "CHAPTER01=00:00:01.005\n",
+     "",
+     0},
+    {"ThirtyDigitChapterNumber",
+     "CHAPTER123456789012345678901234567890NAME=x\n" + chapter,
+     {"FILE"},
+     chapter,
+     "chapcat: FILE:1: chapter number out of range; line skipped\n",
+     1},
+    {"ThirtyDigitTimeField",
+     "CHAPTER01=00:00:123456789012345678901234567890.000\n",
+     {"FILE"},
+     "",
+     "chapcat: FILE:1: malformed chapter time; line skipped\n",
+     1},
+    {"HugeButValidHours",
+     "CHAPTER01=99999999999:00:00.000\n",
+     {"FILE"},
+     "CHAPTER01=99999999999:00:00.000\n",
+     "",
+     0},
+    {"SumPastTheRange",
+     "CHAPTER01=2562047788014:00:00.000\n",
+     {"FILE", "FILE"},
+     "CHAPTER01=2562047788014:00:00.000\n",
+     "chapcat: FILE:1: chapter time out of range; line skipped\n",
+     1},
+    {"NonUTF8FileNameEchoed",
+     chapter,
+     {"FILE", "\xff\xfe"},
+     chapter,
+     "Failed to open \"\xff\xfe\".\n",
+     1},
+    {"VeryLongFileName",
+     chapter,
+     {std::string(100000, 'x')},
+     "",
+     "Failed to open \"" + std::string(100000, 'x') + "\".\n",
+     1},
+    {"DevNullIsEmpty",
+     chapter,
+     {"FILE", "/dev/null", "FILE"},
+     chapter + "CHAPTER02=00:00:02.000\n",
+     "",
+     0},
+};
+INSTANTIATE_TEST_SUITE_P(Files, Hostile, testing::ValuesIn(hostileCases),
+                         [](const auto& info) { return std::string(info.param.what); });
+
+TEST(HostileFiles, HundredMegabyteLineWithoutNewline) {
+    ScratchDir dir;
+    const std::string title(100 * 1024 * 1024, 'x');
+    dir.write("long", "CHAPTER01NAME=" + title);
+    const ToolRun run = runTool(dir, {"long"});
+    EXPECT_EQ(run.out.size(), 15 + title.size());
+    EXPECT_TRUE(run.out == "CHAPTER01NAME=" + title + "\n");
+    EXPECT_EQ(run.status, 0);
+}
+
+TEST(HostileFiles, WindowsLineEndAcrossReadsIsRemoved) {
+    ScratchDir dir;
+    const std::string title(300000, 'y'); // longer than one read
+    dir.write("a", "CHAPTER01NAME=" + title + "\r\n" + chapter);
+    const ToolRun run = runTool(dir, {"a"});
+    EXPECT_TRUE(run.out == "CHAPTER01NAME=" + title + "\n" + chapter);
+}
+
+TEST(HostileFiles, MillionChapters) {
+    ScratchDir dir;
+    std::string content;
+    for (int i = 1; i <= 1000000; ++i)
+        content += "CHAPTER" + std::to_string(i) + "=00:00:00.001\n";
+    dir.write("many", content);
+    const ToolRun run = runTool(dir, {"many", "many"});
+    EXPECT_EQ(std::count(run.out.begin(), run.out.end(), '\n'), 2000000);
+    EXPECT_TRUE(run.out.ends_with("CHAPTER2000000=00:00:00.002\n"));
+    EXPECT_EQ(run.status, 0);
+}
+
+TEST(HostileSurroundings, UnreadableFile) {
+    ScratchDir dir;
+    chmod(dir.path().c_str(), 0755);
+    dir.write("a", chapter);
+    dir.write("secret", chapter);
+    chmod((dir.path() / "a").c_str(), 0644);
+    chmod((dir.path() / "secret").c_str(), 0);
+    const ToolRun run = runTool(dir, {"a", "secret", "a"}, StdoutTo::capture, true);
+    EXPECT_EQ(run.out, chapter);
+    EXPECT_EQ(run.err, "Failed to open \"secret\".\n");
+    EXPECT_EQ(run.status, 1);
+}
+
+TEST(HostileSurroundings, Fifo) {
+    ScratchDir dir;
+    const auto fifo = dir.path() / "fifo";
+    ASSERT_EQ(mkfifo(fifo.c_str(), 0600), 0);
+    const pid_t writer = fork();
+    if (writer == 0) {
+        writeWhole(fifo, chapter + "CHAPTER01NAME=live\n");
+        _exit(0);
+    }
+    const ToolRun run = runTool(dir, {"fifo"});
+    waitpid(writer, nullptr, 0);
+    EXPECT_EQ(run.out, chapter + "CHAPTER01NAME=live\n");
+    EXPECT_EQ(run.status, 0);
+}
+
+TEST(HostileSurroundings, ClosedStdout) {
+    ScratchDir dir;
+    dir.write("a", chapter);
+    const ToolRun run = runTool(dir, {"a"}, StdoutTo::closed);
+    EXPECT_EQ(run.err, "chapcat: write error: Bad file descriptor\n");
+    EXPECT_EQ(run.status, 1);
+}
+
+TEST(HostileSurroundings, PipeClosedEarlyEndsQuietly) {
+    ScratchDir dir;
+    std::string content;
+    for (int i = 1; i <= 200000; ++i)
+        content += "CHAPTER01NAME=a title long enough to fill the pipe\n";
+    dir.write("big", content);
+    int fds[2];
+    ASSERT_EQ(pipe(fds), 0);
+    const pid_t pid = fork();
+    if (pid == 0) {
+        signal(SIGPIPE, SIG_DFL);
+        dup2(fds[1], STDOUT_FILENO);
+        close(fds[0]);
+        close(fds[1]);
+        const int err = open((dir.path() / "err").c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0600);
+        dup2(err, STDERR_FILENO);
+        execl(CHAPCAT_BINARY, CHAPCAT_BINARY, (dir.path() / "big").c_str(), nullptr);
+        _exit(126);
+    }
+    close(fds[1]);
+    char first[64];
+    EXPECT_GT(read(fds[0], first, sizeof first), 0);
+    close(fds[0]); // as `head -1` does
+    int status = 0;
+    waitpid(pid, &status, 0);
+    EXPECT_TRUE(WIFSIGNALED(status) && WTERMSIG(status) == SIGPIPE) << status;
+    EXPECT_EQ(readWhole(dir.path() / "err"), "");
+}
+
+TEST(HostileArguments, VeryLongDelayIsRejectedWhole) {
+    ScratchDir dir;
+    const std::string arg = "-d=" + std::string(100000, '9');
+    const ToolRun run = runTool(dir, {arg});
+    EXPECT_EQ(run.out, "");
+    EXPECT_NE(run.err.find(arg), std::string::npos);
+    EXPECT_EQ(run.status, 2);
+}
+
+} // namespace
