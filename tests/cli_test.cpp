@@ -3,8 +3,6 @@
 
 #include <gtest/gtest.h>
 
-#include <map>
-
 namespace {
 
 const std::string part = "CHAPTER01=00:00:00.000\nCHAPTER01NAME=A\n"
@@ -14,21 +12,6 @@ const std::string partCRLF = "CHAPTER01=00:00:00.000\r\nCHAPTER01NAME=A\r\n"
 const std::string twoPartsFiveMinutesApart =
     "CHAPTER01=00:00:00.000\nCHAPTER01NAME=A\nCHAPTER02=00:20:00.000\nCHAPTER02NAME=B\n"
     "CHAPTER03=00:25:00.000\nCHAPTER03NAME=A\nCHAPTER04=00:45:00.000\nCHAPTER04NAME=B\n";
-
-struct CliCase {
-    const char* what;
-    std::map<std::string, std::string> files;
-    std::vector<std::string> args;
-    std::string out;
-    std::string err;
-    int status;
-};
-
-void PrintTo(const CliCase& c, std::ostream* os) {
-    *os << c.what;
-}
-
-class Cli : public testing::TestWithParam<CliCase> {};
 
 TEST_P(Cli, Run) {
     const CliCase& c = GetParam();

@@ -8,95 +8,71 @@
 
 namespace {
 
-struct HostileCase {
-    const char* what;
-    std::string content;
-    std::vector<std::string> args; // "FILE" stands for the file holding content
-    std::string out;
-    std::string err;
-    int status;
-};
-
-void PrintTo(const HostileCase& c, std::ostream* os) {
-    *os << c.what;
-}
-
-class Hostile : public testing::TestWithParam<HostileCase> {};
-
-TEST_P(Hostile, Run) {
-    const HostileCase& c = GetParam();
-    ScratchDir dir;
-    dir.write("FILE", c.content);
-    const ToolRun run = runTool(dir, c.args);
-    EXPECT_EQ(run.out, c.out);
-    EXPECT_EQ(run.err, c.err);
-    EXPECT_EQ(run.status, c.status);
-}
-
 const std::string chapter = "CHAPTER01=00:00:01.000\n";
 
-const HostileCase hostileCases[] = {
-    {"EmptyFile", "", {"FILE", "FILE"}, "", "", 0},
-    {"OnlyNewlines", "\n\n\n\n", {"FILE"}, "", "", 0},
-    {"OnlyCarriageReturns", "\r\r\r", {"FILE"}, "", "", 0},
+// Each case has one file, FILE.
+const CliCase hostileCases[] = {
+    {"EmptyFile", {{"FILE", ""}}, {"FILE", "FILE"}, "", "", 0},
+    {"OnlyNewlines", {{"FILE", "\n\n\n\n"}}, {"FILE"}, "", "", 0},
+    {"OnlyCarriageReturns", {{"FILE", "\r\r\r"}}, {"FILE"}, "", "", 0},
     {"NulAndInvalidUTF8InNames",
-     std::string("CHAPTER01NAME=a\0b\xff\xfe\xc3(\n", 22),
+     {{"FILE", std::string("CHAPTER01NAME=a\0b\xff\xfe\xc3(\n", 22)}},
      {"FILE"},
      std::string("CHAPTER01NAME=a\0b\xff\xfe\xc3(\n", 22),
      "",
      0},
     {"NulInTimeLineEndsTheTime",
-     std::string("CHAPTER01=00:00:01.5\0"
-                 "99\n",
-                 24),
+     {{"FILE", std::string("CHAPTER01=00:00:01.5\0"
+                           "99\n",
+                           24)}},
      {"FILE"},
      "CHAPTER01=00:00:01.005\n",
      "",
      0},
     {"ThirtyDigitChapterNumber",
-     "CHAPTER123456789012345678901234567890NAME=x\n" + chapter,
+     {{"FILE", "CHAPTER123456789012345678901234567890NAME=x\n" + chapter}},
      {"FILE"},
      chapter,
      "chapcat: FILE:1: chapter number out of range; line skipped\n",
      1},
     {"ThirtyDigitTimeField",
-     "CHAPTER01=00:00:123456789012345678901234567890.000\n",
+     {{"FILE", "CHAPTER01=00:00:123456789012345678901234567890.000\n"}},
      {"FILE"},
      "",
      "chapcat: FILE:1: malformed chapter time; line skipped\n",
      1},
     {"HugeButValidHours",
-     "CHAPTER01=99999999999:00:00.000\n",
+     {{"FILE", "CHAPTER01=99999999999:00:00.000\n"}},
      {"FILE"},
      "CHAPTER01=99999999999:00:00.000\n",
      "",
      0},
     {"SumPastTheRange",
-     "CHAPTER01=2562047788014:00:00.000\n",
+     {{"FILE", "CHAPTER01=2562047788014:00:00.000\n"}},
      {"FILE", "FILE"},
      "CHAPTER01=2562047788014:00:00.000\n",
      "chapcat: FILE:1: chapter time out of range; line skipped\n",
      1},
     {"NonUTF8FileNameEchoed",
-     chapter,
+     {{"FILE", chapter}},
      {"FILE", "\xff\xfe"},
      chapter,
      "Failed to open \"\xff\xfe\".\n",
      1},
     {"VeryLongFileName",
-     chapter,
+     {{"FILE", chapter}},
      {std::string(100000, 'x')},
      "",
      "Failed to open \"" + std::string(100000, 'x') + "\".\n",
      1},
     {"DevNullIsEmpty",
-     chapter,
+     {{"FILE", chapter}},
      {"FILE", "/dev/null", "FILE"},
      chapter + "CHAPTER02=00:00:02.000\n",
      "",
      0},
 };
-INSTANTIATE_TEST_SUITE_P(Files, Hostile, testing::ValuesIn(hostileCases),
+INSTANTIATE_TEST_SUITE_P(Hostile, Cli, testing::ValuesIn(hostileCases),
                          [](const auto& info) { return std::string(info.param.what); });
 
 TEST(HostileFiles, HundredMegabyteLineWithoutNewline) {

@@ -4,7 +4,9 @@
 #include <fcntl.h>
 #include <filesystem>
 #include <fstream>
+#include <gtest/gtest.h>
 #include <iterator>
+#include <map>
 #include <string>
 #include <sys/wait.h>
 #include <unistd.h>
@@ -87,3 +89,19 @@ inline ToolRun runTool(const ScratchDir& dir, const std::vector<std::string>& ar
     std::filesystem::remove(errPath);
     return run;
 }
+
+// One end-to-end run: files to create, arguments, and what the run must print and return.
+struct CliCase {
+    const char* what;
+    std::map<std::string, std::string> files;
+    std::vector<std::string> args;
+    std::string out;
+    std::string err;
+    int status;
+};
+
+inline void PrintTo(const CliCase& c, std::ostream* os) {
+    *os << c.what;
+}
+
+class Cli : public testing::TestWithParam<CliCase> {};
