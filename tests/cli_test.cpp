@@ -249,14 +249,6 @@ TEST(CliOutput, FlushedBeforeEachMessage) {
     EXPECT_EQ(run.status, 1);
 }
 
-TEST(CliOutput, WriteFailureIsReported) {
-    ScratchDir dir;
-    dir.write("a", part);
-    const ToolRun run = runTool(dir, {"a"}, StdoutTo::devFull);
-    EXPECT_EQ(run.err, "chapcat: write error: No space left on device\n");
-    EXPECT_EQ(run.status, 1);
-}
-
 } // namespace
 
 namespace {

@@ -133,12 +133,21 @@ TEST(HostileSurroundings, Fifo) {
     EXPECT_EQ(run.status, 0);
 }
 
-TEST(HostileSurroundings, ClosedStdout) {
-    ScratchDir dir;
-    dir.write("a", chapter);
-    const ToolRun run = runTool(dir, {"a"}, StdoutTo::closed);
-    EXPECT_EQ(run.err, "chapcat: write error: Bad file descriptor\n");
-    EXPECT_EQ(run.status, 1);
+TEST(HostileSurroundings, UnwritableStdout) {
+    const struct {
+        StdoutTo stdoutTo;
+        const char* err;
+    } cases[] = {
+        {StdoutTo::devFull, "chapcat: write error: No space left on device\n"},
+        {StdoutTo::closed, "chapcat: write error: Bad file descriptor\n"},
+    };
+    for (const auto& c : cases) {
+        ScratchDir dir;
+        dir.write("a", chapter);
+        const ToolRun run = runTool(dir, {"a"}, c.stdoutTo);
+        EXPECT_EQ(run.err, c.err);
+        EXPECT_EQ(run.status, 1);
+    }
 }
 
 TEST(HostileSurroundings, PipeClosedEarlyEndsQuietly) {
