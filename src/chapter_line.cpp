@@ -17,13 +17,19 @@ LineResult parseLine(std::string_view line, std::int64_t chapterOffset, std::int
                      bool threeTwoPulldown, std::string& out) {
     if (!line.starts_with(keyword))
         return LineResult::ignored;
+    // One pass over the key finds both its end and its first "NAME".
     const auto rest = line.substr(keyword.size());
-    const auto equals = rest.find('=');
-    if (equals == std::string_view::npos)
+    std::size_t equals = 0;
+    std::size_t name = std::string_view::npos;
+    for (; equals < rest.size() && rest[equals] != '='; ++equals) {
+        if (rest[equals] == 'N' && name == std::string_view::npos &&
+            rest.substr(equals, 4) == "NAME")
+            name = equals;
+    }
+    if (equals == rest.size())
         return LineResult::ignored;
     const auto key = rest.substr(0, equals);
     const auto value = rest.substr(equals + 1);
-    const auto name = key.find("NAME");
 
     std::int64_t chapter;
     if (!parseInteger(key.substr(0, name), chapter) ||

@@ -1,5 +1,6 @@
 #include "timestamp.hpp"
 
+#include <algorithm>
 #include <charconv>
 
 namespace {
@@ -20,17 +21,26 @@ bool isDigit(char c) {
 
 // Reads the leading digits into value, 0 without any; false past 2^63.
 bool leadingDigits(std::string_view text, std::uint64_t& value) {
-    value = 0;
-    std::size_t i = 0;
+    const char* p = text.data();
+    const char* const end = p + text.size();
     // Eighteen digits cannot overflow; only longer numbers need checking.
-    for (; i < text.size() && i < 18 && isDigit(text[i]); ++i)
-        value = value * 10 + static_cast<unsigned>(text[i] - '0');
-    for (; i < text.size() && isDigit(text[i]); ++i) {
-        if (__builtin_mul_overflow(value, 10u, &value) ||
-            __builtin_add_overflow(value, static_cast<unsigned>(text[i] - '0'), &value))
-            return false;
+    const char* const uncheckedEnd = p + std::min<std::size_t>(text.size(), 18);
+    std::uint64_t result = 0;
+    unsigned digit;
+    while (p != uncheckedEnd && (digit = static_cast<unsigned char>(*p) - '0') <= 9) {
+        result = result * 10 + digit;
+        ++p;
     }
-    return value <= std::uint64_t{1} << 63;
+    if (p == uncheckedEnd) {
+        while (p != end && (digit = static_cast<unsigned char>(*p) - '0') <= 9) {
+            if (__builtin_mul_overflow(result, 10u, &result) ||
+                __builtin_add_overflow(result, digit, &result))
+                return false;
+            ++p;
+        }
+    }
+    value = result;
+    return result <= std::uint64_t{1} << 63;
 }
 
 // A plain loop: the fields are a few characters long, too short to gain from memchr.
@@ -69,7 +79,44 @@ bool parseInteger(std::string_view text, std::int64_t& value) {
     return true;
 }
 
+namespace {
+
+// Reads the form chapcat itself writes, 'HH:MM:SS.mmm' with digits only and up to 12 digits of
+// hours, without the general field-by-field rules; false for any other text. Where it succeeds,
+// the general rules give the same value.
+bool parseNormalForm(std::string_view text, std::int64_t& milliseconds) {
+    const std::size_t size = text.size();
+    if (size < 12 || size > 22)
+        return false;
+    const char* const p = text.data();
+    const std::size_t colon = size - 10;
+    if (p[colon] != ':' || p[colon + 3] != ':' || p[colon + 6] != '.')
+        return false;
+    std::uint64_t hours = 0;
+    for (std::size_t i = 0; i < colon; ++i) {
+        if (!isDigit(p[i]))
+            return false;
+        hours = hours * 10 + static_cast<unsigned>(p[i] - '0');
+    }
+    std::uint64_t rest = 0; // minutes, seconds and milliseconds, digit by digit
+    for (const std::size_t i : {1, 2, 4, 5, 7, 8, 9}) {
+        if (!isDigit(p[colon + i]))
+            return false;
+    }
+    const auto digit = [p, colon](std::size_t i) {
+        return static_cast<unsigned>(p[colon + i] - '0');
+    };
+    rest = (digit(1) * 10 + digit(2)) * 60000 + (digit(4) * 10 + digit(5)) * 1000 + digit(7) * 100 +
+           digit(8) * 10 + digit(9);
+    milliseconds = static_cast<std::int64_t>(hours * 3600000 + rest);
+    return true;
+}
+
+} // namespace
+
 bool parseTimestamp(std::string_view text, std::int64_t& milliseconds) {
+    if (parseNormalForm(text, milliseconds))
+        return true;
     const auto firstColon = findChar(text, ':');
     if (firstColon == std::string_view::npos)
         return false;
@@ -111,10 +158,24 @@ char* writeTwoDigits(char* out, std::uint64_t value) {
     return out + 2;
 }
 
+// Decimal digits of value, at least two, written from the end two digits at a time.
 char* writeMagnitude(char* out, std::uint64_t value) {
     if (value < 100)
         return writeTwoDigits(out, value);
-    return std::to_chars(out, out + 20, value).ptr;
+    int length = 3;
+    for (std::uint64_t bound = 1000; length < 20 && value >= bound; bound *= 10)
+        ++length;
+    char* p = out + length;
+    while (value >= 100) {
+        p -= 2;
+        writeTwoDigits(p, value % 100);
+        value /= 100;
+    }
+    if (value >= 10)
+        writeTwoDigits(p - 2, value);
+    else
+        p[-1] = static_cast<char>('0' + value);
+    return out + length;
 }
 
 } // namespace

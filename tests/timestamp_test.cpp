@@ -85,6 +85,18 @@ TEST(IntToTimestamp, ReadsBackToTheSameTime) {
         EXPECT_EQ(timestampToInt(intToTimestamp(t)), t) << t;
 }
 
+TEST(TimestampToInt, NormalFormReadsAsTheGeneralRulesDo) {
+    // A leading space keeps the text out of the normal-form shortcut; the rules ignore it.
+    const char* cases[] = {"00:00:00.000",  "01:02:33.750",           "99:59:59.999",
+                           "123:45:67.890", "999999999999:00:00.000", "1000000000000:00:00.000",
+                           "00:99:99.999",  "00:00:00.0000",          "0a:00:00.000",
+                           "00:00:00.00x",  "00:00:00:000",           "-00:00:01.000"};
+    for (const char* text : cases)
+        EXPECT_EQ(timestampToInt(text), timestampToInt(std::string(" ") + text)) << text;
+    for (std::int64_t t = 0; t < 400000000000; t = t * 3 + 7)
+        EXPECT_EQ(timestampToInt(intToTimestamp(t)), t) << t;
+}
+
 TEST(ParseInteger, FollowsAtoiWithinRange) {
     const ParseCase cases[] = {
         {"01", 1},

@@ -4,9 +4,13 @@
 
 #include <cstdlib>
 #include <cstring>
+#include <string>
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
     const std::string_view text(reinterpret_cast<const char*>(data), size);
+    // A leading space bypasses the normal-form shortcut and must not change the result.
+    if (timestampToInt(text) != timestampToInt(" " + std::string(text)))
+        std::abort();
     if (const auto parsed = timestampToInt(text)) {
         if (timestampToInt(intToTimestamp(*parsed)) != parsed)
             std::abort();
