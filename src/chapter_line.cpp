@@ -14,7 +14,7 @@ constexpr std::string_view keyword = "CHAPTER";
 LineResult parseLine(std::string_view line, std::int64_t chapterOffset, std::int64_t timeOffset,
                      std::int64_t timeDelay, std::int64_t& nextChapterOffset,
                      std::optional<std::int64_t>& nextTimeOffset, bool pal2Film,
-                     bool threeTwoPulldown, std::string& out) {
+                     bool threeTwoPulldown, char*& out) {
     if (!line.starts_with(keyword))
         return LineResult::ignored;
     // One pass over the key finds both its end and its first "NAME".
@@ -36,22 +36,15 @@ LineResult parseLine(std::string_view line, std::int64_t chapterOffset, std::int
         __builtin_add_overflow(chapter, chapterOffset, &chapter))
         return LineResult::chapterOutOfRange;
 
-    // The line is put together here and appended at once; this is the hot path.
-    char text[256];
-    char* end = std::copy(keyword.begin(), keyword.end(), text);
+    // Written in place: the caller guarantees the room. out moves only past a written line.
+    char* end = std::copy(keyword.begin(), keyword.end(), out);
     end = writeTwoDigitsAtLeast(end, chapter);
 
     if (name != std::string_view::npos) {
         end = std::copy_n("NAME=", 5, end);
-        if (value.size() < static_cast<std::size_t>(text + sizeof text - end)) {
-            end = std::copy(value.begin(), value.end(), end);
-            *end++ = '\n';
-            out.append(text, static_cast<std::size_t>(end - text));
-        } else {
-            out.append(text, static_cast<std::size_t>(end - text));
-            out += value;
-            out += '\n';
-        }
+        end = std::copy(value.begin(), value.end(), end);
+        *end++ = '\n';
+        out = end;
         nextChapterOffset = chapter;
         return LineResult::written;
     }
@@ -69,7 +62,7 @@ LineResult parseLine(std::string_view line, std::int64_t chapterOffset, std::int
     *end++ = '=';
     end = writeTimestamp(end, time);
     *end++ = '\n';
-    out.append(text, static_cast<std::size_t>(end - text));
+    out = end;
     nextChapterOffset = chapter;
     nextTimeOffset = time;
     return LineResult::written;

@@ -30,13 +30,6 @@ bool writeAll(int fd, std::string_view data) {
     return true;
 }
 
-// Sends the buffered output on; false, with errno set, when it cannot be written.
-bool flush(int outFd, std::string& out) {
-    const bool written = writeAll(outFd, out);
-    out.clear();
-    return written;
-}
-
 void report(int errFd, std::string_view message) {
     std::string text = "chapcat: ";
     text += message;
@@ -180,13 +173,17 @@ int runChapcat(std::span<const char* const> args, int outFd, int errFd) {
     std::vector<char> buffer(readSize);
     std::string pending;
     std::string scratch;
-    std::string out;
+    // Output is gathered here, and sent on before each read, before each message and at the
+    // end, so that interactive input still gets its answer at once.
+    std::vector<char> output(readSize);
+    std::size_t outputUsed = 0;
     bool writeFailed = false;
     auto flushOut = [&] {
-        if (!writeFailed && !out.empty() && !flush(outFd, out)) {
+        if (!writeFailed && outputUsed != 0 && !writeAll(outFd, {output.data(), outputUsed})) {
             writeFailed = true;
             report(errFd, std::string("write error: ") + std::strerror(errno));
         }
+        outputUsed = 0;
         return !writeFailed;
     };
 
@@ -215,9 +212,17 @@ int runChapcat(std::span<const char* const> args, int outFd, int errFd) {
         std::int64_t nextChapterOffset = chapterOffset;
         std::optional<std::int64_t> nextTimeOffset;
         auto onLine = [&](std::string_view line, std::int64_t lineNumber) {
+            const std::size_t room = line.size() + maxLineGrowth;
+            if (output.size() - outputUsed < room) {
+                flushOut();
+                if (output.size() < room)
+                    output.resize(room);
+            }
+            char* end = output.data() + outputUsed;
             const LineResult result =
                 parseLine(line, chapterOffset, timeOffset, timeDelay, nextChapterOffset,
-                          nextTimeOffset, pal2Film, threeTwoPulldown, out);
+                          nextTimeOffset, pal2Film, threeTwoPulldown, end);
+            outputUsed = static_cast<std::size_t>(end - output.data());
             if (result == LineResult::ignored || result == LineResult::written)
                 return;
             status = 1;

@@ -1,7 +1,9 @@
 #include "timestamp.hpp"
 
 #include <algorithm>
+#include <array>
 #include <charconv>
+#include <cstring>
 
 namespace {
 
@@ -152,9 +154,19 @@ bool parseTimestamp(std::string_view text, std::int64_t& milliseconds) {
 
 namespace {
 
+// "00" to "99", so that two digits cost one look-up instead of two divisions.
+constexpr auto digitPairs = [] {
+    std::array<char, 200> pairs{};
+    for (int i = 0; i < 100; ++i) {
+        pairs[2 * i] = static_cast<char>('0' + i / 10);
+        pairs[2 * i + 1] = static_cast<char>('0' + i % 10);
+    }
+    return pairs;
+}();
+
+// value < 100
 char* writeTwoDigits(char* out, std::uint64_t value) {
-    out[0] = static_cast<char>('0' + value / 10);
-    out[1] = static_cast<char>('0' + value % 10);
+    std::memcpy(out, &digitPairs[2 * value], 2);
     return out + 2;
 }
 

@@ -5,6 +5,7 @@
 #include <climits>
 #include <optional>
 #include <string>
+#include <vector>
 
 namespace {
 
@@ -19,6 +20,18 @@ struct RewriteCase {
 };
 
 constexpr std::int64_t untouchedChapter = -42;
+
+// parseLine with exactly the room it asks for; out receives what it wrote.
+LineResult rewrite(std::string_view line, std::int64_t chapterOffset, std::int64_t timeOffset,
+                   std::int64_t timeDelay, std::int64_t& nextChapter,
+                   std::optional<std::int64_t>& nextTime, std::string& out) {
+    std::vector<char> room(line.size() + maxLineGrowth);
+    char* end = room.data();
+    const LineResult result = parseLine(line, chapterOffset, timeOffset, timeDelay, nextChapter,
+                                        nextTime, false, false, end);
+    out.append(room.data(), end);
+    return result;
+}
 
 TEST(ParseLine, RewritesChapterLines) {
     const RewriteCase cases[] = {
@@ -40,9 +53,9 @@ TEST(ParseLine, RewritesChapterLines) {
         std::int64_t nextChapter = untouchedChapter;
         std::optional<std::int64_t> nextTime;
         std::string out = "kept|";
-        EXPECT_EQ(parseLine(c.line, c.chapterOffset, c.timeOffset, c.timeDelay, nextChapter,
-                            nextTime, false, false, out),
-                  LineResult::written)
+        EXPECT_EQ(
+            rewrite(c.line, c.chapterOffset, c.timeOffset, c.timeDelay, nextChapter, nextTime, out),
+            LineResult::written)
             << c.line;
         EXPECT_EQ(out, std::string("kept|") + c.output) << c.line;
         EXPECT_EQ(nextChapter, c.nextChapter) << c.line;
@@ -55,7 +68,7 @@ TEST(ParseLine, NameBytesPassThroughUntouched) {
     std::int64_t nextChapter = 0;
     std::optional<std::int64_t> nextTime;
     std::string out;
-    parseLine(line, 0, 0, 0, nextChapter, nextTime, false, false, out);
+    rewrite(line, 0, 0, 0, nextChapter, nextTime, out);
     EXPECT_EQ(out, std::string("CHAPTER01NAME=\xff\x00\xc3(\r\n", 20));
 }
 
@@ -85,8 +98,7 @@ TEST(ParseLine, RejectedLinesWriteAndMoveNothing) {
         std::int64_t nextChapter = untouchedChapter;
         std::optional<std::int64_t> nextTime = 7;
         std::string out;
-        EXPECT_EQ(parseLine(c.line, c.chapterOffset, c.timeOffset, 0, nextChapter, nextTime, false,
-                            false, out),
+        EXPECT_EQ(rewrite(c.line, c.chapterOffset, c.timeOffset, 0, nextChapter, nextTime, out),
                   c.result)
             << c.line;
         EXPECT_EQ(out, "") << c.line;
