@@ -1,9 +1,6 @@
 #include "chapter_line.hpp"
 
-#include "frame_rate.hpp"
 #include "timestamp.hpp"
-
-#include <algorithm>
 
 namespace {
 
@@ -11,12 +8,9 @@ constexpr std::string_view keyword = "CHAPTER";
 
 } // namespace
 
-LineResult parseLine(std::string_view line, std::int64_t chapterOffset, std::int64_t timeOffset,
-                     std::int64_t timeDelay, std::int64_t& nextChapterOffset,
-                     std::optional<std::int64_t>& nextTimeOffset, bool pal2Film,
-                     bool threeTwoPulldown, char*& out) {
+ChapterLine parseLine(std::string_view line) {
     if (!line.starts_with(keyword))
-        return LineResult::ignored;
+        return lineOfKind(LineKind::other);
     // One pass over the key finds both its end and its first "NAME".
     const auto rest = line.substr(keyword.size());
     std::size_t equals = 0;
@@ -27,43 +21,16 @@ LineResult parseLine(std::string_view line, std::int64_t chapterOffset, std::int
             name = equals;
     }
     if (equals == rest.size())
-        return LineResult::ignored;
-    const auto key = rest.substr(0, equals);
+        return lineOfKind(LineKind::other);
+
+    ChapterLine result = lineOfKind(LineKind::name);
+    if (!parseInteger(rest.substr(0, std::min(name, equals)), result.number))
+        return lineOfKind(LineKind::numberOutOfRange);
     const auto value = rest.substr(equals + 1);
-
-    std::int64_t chapter;
-    if (!parseInteger(key.substr(0, name), chapter) ||
-        __builtin_add_overflow(chapter, chapterOffset, &chapter))
-        return LineResult::chapterOutOfRange;
-
-    // Written in place: the caller guarantees the room. out moves only past a written line.
-    char* end = std::copy(keyword.begin(), keyword.end(), out);
-    end = writeTwoDigitsAtLeast(end, chapter);
-
     if (name != std::string_view::npos) {
-        end = std::copy_n("NAME=", 5, end);
-        end = std::copy(value.begin(), value.end(), end);
-        *end++ = '\n';
-        out = end;
-        nextChapterOffset = chapter;
-        return LineResult::written;
+        result.title = value;
+        return result;
     }
-
-    std::int64_t parsed;
-    if (!parseTimestamp(value, parsed))
-        return LineResult::badTime;
-    // The offset was converted when it was written; only this file's own time is converted.
-    std::int64_t time;
-    if (__builtin_add_overflow(timeDelay, parsed, &time))
-        return LineResult::timeOutOfRange;
-    if (!convertFrameRate(time, pal2Film, threeTwoPulldown) ||
-        __builtin_add_overflow(timeOffset, time, &time))
-        return LineResult::timeOutOfRange;
-    *end++ = '=';
-    end = writeTimestamp(end, time);
-    *end++ = '\n';
-    out = end;
-    nextChapterOffset = chapter;
-    nextTimeOffset = time;
-    return LineResult::written;
+    result.kind = timestampToInt(value, result.time) ? LineKind::time : LineKind::badTime;
+    return result;
 }

@@ -1,27 +1,28 @@
 #pragma once
 
-#include <cstddef>
 #include <cstdint>
-#include <optional>
 #include <string_view>
 
-enum class LineResult {
-    ignored,           // not a chapter line: nothing written
-    written,           // a chapter line, rewritten onto the output
-    badTime,           // a time line whose value is not a timestamp
-    timeOutOfRange,    // a time line whose shifted time does not fit
-    chapterOutOfRange, // a chapter number that does not fit
+enum class LineKind {
+    other,            // not a chapter line
+    time,             // 'CHAPTERnn=time'
+    name,             // 'CHAPTERnnNAME=title'
+    badTime,          // a time line whose value is not a time
+    timeOutOfRange,   // a time that does not fit
+    numberOutOfRange, // a chapter number that does not fit
 };
 
-// The most by which an output line can be longer than its input line.
-constexpr std::size_t maxLineGrowth = 64;
+struct ChapterLine {
+    LineKind kind;
+    std::int64_t number = 0;
+    std::int64_t time = 0;  // time lines only
+    std::string_view title; // name lines only: a view into the line
+};
 
-// Rewrites one input line ('CHAPTERnn=time' or 'CHAPTERnnNAME=title') at out, which has room for
-// line.size() + maxLineGrowth characters, and moves out past it. The line is renumbered by
-// chapterOffset and, for a time line, placed at timeOffset + conversion(timeDelay + time).
-// Records the chapter number and time it wrote in nextChapterOffset and nextTimeOffset. A line
-// that is not written moves and changes nothing.
-LineResult parseLine(std::string_view line, std::int64_t chapterOffset, std::int64_t timeOffset,
-                     std::int64_t timeDelay, std::int64_t& nextChapterOffset,
-                     std::optional<std::int64_t>& nextTimeOffset, bool pal2Film,
-                     bool threeTwoPulldown, char*& out);
+// A line of that kind with nothing else to tell.
+inline ChapterLine lineOfKind(LineKind kind) {
+    return {kind, 0, 0, {}};
+}
+
+// Reads one input line, carriage returns already removed.
+ChapterLine parseLine(std::string_view line);

@@ -10,11 +10,6 @@ namespace {
 __extension__ typedef __int128 Int128;
 __extension__ typedef unsigned __int128 UInt128;
 
-constexpr std::uint64_t palFactorBits = 0x3FF0AEEEEEEEEEEF;      // 1.0427083333333333, ~1001/960
-constexpr std::uint64_t palAddendBits = 0x3FE0000000000000;      // 0.5
-constexpr std::uint64_t pulldownFactorBits = 0x3FF004189374BC6A; // 1.001
-constexpr std::uint64_t pulldownAddendBits = 0x3FA999999999999A; // 0.05
-
 // A positive normal double as mantissa * 2^exponent.
 constexpr std::uint64_t mantissaOf(std::uint64_t bits) {
     return (bits & ((std::uint64_t{1} << 52) - 1)) | (std::uint64_t{1} << 52);
@@ -124,17 +119,6 @@ bool stretch(std::int64_t& t, std::uint64_t factorBits, std::uint64_t addendBits
 }
 
 } // namespace
-
-std::optional<std::int64_t> palToFilm(std::int64_t milliseconds) {
-    return stretch(milliseconds, palFactorBits, palAddendBits) ? std::optional(milliseconds)
-                                                               : std::nullopt;
-}
-
-std::optional<std::int64_t> threeTwoPulldownTime(std::int64_t milliseconds) {
-    return stretch(milliseconds, pulldownFactorBits, pulldownAddendBits)
-               ? std::optional(milliseconds)
-               : std::nullopt;
-}
 
 bool convertFrameRate(std::int64_t& milliseconds, bool pal2Film, bool threeTwoPulldown) {
     return (!pal2Film || stretch(milliseconds, palFactorBits, palAddendBits)) &&

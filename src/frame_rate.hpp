@@ -1,14 +1,15 @@
 #pragma once
 
 #include <cstdint>
-#include <optional>
 
-// PAL (25 fps) to film (24000/1001 fps): floor(t * 1.0427083333333333 + 0.5).
-std::optional<std::int64_t> palToFilm(std::int64_t milliseconds);
+// The doubles of the two steps, by their bits.
+constexpr std::uint64_t palFactorBits = 0x3FF0AEEEEEEEEEEF;      // 1.0427083333333333, ~1001/960
+constexpr std::uint64_t palAddendBits = 0x3FE0000000000000;      // 0.5
+constexpr std::uint64_t pulldownFactorBits = 0x3FF004189374BC6A; // 1.001
+constexpr std::uint64_t pulldownAddendBits = 0x3FA999999999999A; // 0.05
 
-// 3:2 pulldown timing: floor(t * 1.001 + 0.05).
-std::optional<std::int64_t> threeTwoPulldownTime(std::int64_t milliseconds);
-
-// Applies the conversions that are switched on to milliseconds, PAL to film first. Returns false
-// when the result does not fit in 64 bits.
+// Applies the conversions that are switched on to milliseconds, PAL to film first:
+//   pal2Film (25 fps to 24000/1001 fps):  t = floor(t * 1.0427083333333333 + 0.5)
+//   threeTwoPulldown (3:2 pulldown):      t = floor(t * 1.001 + 0.05)
+// Returns false when the result does not fit in 64 bits.
 bool convertFrameRate(std::int64_t& milliseconds, bool pal2Film, bool threeTwoPulldown);

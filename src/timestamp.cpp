@@ -2,7 +2,6 @@
 
 #include <algorithm>
 #include <array>
-#include <charconv>
 #include <cstring>
 
 namespace {
@@ -116,7 +115,7 @@ bool parseNormalForm(std::string_view text, std::int64_t& milliseconds) {
 
 } // namespace
 
-bool parseTimestamp(std::string_view text, std::int64_t& milliseconds) {
+bool timestampToInt(std::string_view text, std::int64_t& milliseconds) {
     if (parseNormalForm(text, milliseconds))
         return true;
     const auto firstColon = findChar(text, ':');
@@ -165,13 +164,14 @@ constexpr auto digitPairs = [] {
 }();
 
 // value < 100
-char* writeTwoDigits(char* out, std::uint64_t value) {
-    std::memcpy(out, &digitPairs[2 * value], 2);
+constexpr char* writeTwoDigits(char* out, std::uint64_t value) {
+    out[0] = digitPairs[2 * value];
+    out[1] = digitPairs[2 * value + 1];
     return out + 2;
 }
 
 // Decimal digits of value, at least two, written from the end two digits at a time.
-char* writeMagnitude(char* out, std::uint64_t value) {
+constexpr char* writeMagnitude(char* out, std::uint64_t value) {
     if (value < 100)
         return writeTwoDigits(out, value);
     int length = 3;
@@ -190,19 +190,17 @@ char* writeMagnitude(char* out, std::uint64_t value) {
     return out + length;
 }
 
-} // namespace
-
-char* writeTwoDigitsAtLeast(char* out, std::int64_t value) {
+constexpr char* renderNumber(char* out, std::int64_t value) {
     if (value < 0) {
-        if (value > -10) // '-' and one digit are already two characters
-            return std::to_chars(out, out + 20, value).ptr;
         *out++ = '-';
+        if (value > -10) // '-' and one digit are already two characters
+            return (*out = static_cast<char>('0' - value), out + 1);
         return writeMagnitude(out, 0 - static_cast<std::uint64_t>(value));
     }
     return writeMagnitude(out, static_cast<std::uint64_t>(value));
 }
 
-char* writeTimestamp(char* out, std::int64_t milliseconds) {
+constexpr char* renderTimestamp(char* out, std::int64_t milliseconds) {
     std::uint64_t magnitude = static_cast<std::uint64_t>(milliseconds);
     if (milliseconds < 0) {
         *out++ = '-';
@@ -220,7 +218,21 @@ char* writeTimestamp(char* out, std::int64_t milliseconds) {
     return writeTwoDigits(out, fraction % 100);
 }
 
-std::string intToTimestamp(std::int64_t milliseconds) {
-    char text[timestampSize];
-    return {text, static_cast<std::size_t>(writeTimestamp(text, milliseconds) - text)};
+constexpr std::size_t renderedSize(char* (*render)(char*, std::int64_t), std::int64_t value) {
+    char text[64]{};
+    return static_cast<std::size_t>(render(text, value) - text);
+}
+static_assert(renderedSize(renderNumber, INT64_MIN) == maxNumberSize);
+static_assert(renderedSize(renderNumber, INT64_MAX) < maxNumberSize);
+static_assert(renderedSize(renderTimestamp, INT64_MIN) == maxTimestampSize);
+static_assert(renderedSize(renderTimestamp, INT64_MAX) < maxTimestampSize);
+
+} // namespace
+
+char* writeTwoDigitsAtLeast(char* out, std::int64_t value) {
+    return renderNumber(out, value);
+}
+
+char* intToTimestamp(char* out, std::int64_t milliseconds) {
+    return renderTimestamp(out, milliseconds);
 }

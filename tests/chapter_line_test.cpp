@@ -1,109 +1,110 @@
 #include "chapter_line.hpp"
+#include "placement.hpp"
 
 #include <gtest/gtest.h>
 
 #include <climits>
 #include <optional>
 #include <string>
-#include <vector>
 
 namespace {
 
 struct RewriteCase {
-    const char* line;
-    std::int64_t chapterOffset;
-    std::int64_t timeOffset;
-    std::int64_t timeDelay;
-    const char* output;
-    std::int64_t nextChapter;
-    std::optional<std::int64_t> nextTime;
+    std::string line;
+    Carried before;
+    LineKind kind;
+    std::int64_t number;
+    std::int64_t time;
+    std::string title;
+    Carried after; // as the next file would start, with this line the file's only line
 };
 
-constexpr std::int64_t untouchedChapter = -42;
-
-// parseLine with exactly the room it asks for; out receives what it wrote.
-LineResult rewrite(std::string_view line, std::int64_t chapterOffset, std::int64_t timeOffset,
-                   std::int64_t timeDelay, std::int64_t& nextChapter,
-                   std::optional<std::int64_t>& nextTime, std::string& out) {
-    std::vector<char> room(line.size() + maxLineGrowth);
-    char* end = room.data();
-    const LineResult result = parseLine(line, chapterOffset, timeOffset, timeDelay, nextChapter,
-                                        nextTime, false, false, end);
-    out.append(room.data(), end);
-    return result;
-}
-
-TEST(ParseLine, RewritesChapterLines) {
+// The line read, then placed in a file that starts with the carried values.
+TEST(ParseLine, ReadsAndPlacesChapterLines) {
     const RewriteCase cases[] = {
-        {"CHAPTER01=00:00:00.000", 0, 0, 0, "CHAPTER01=00:00:00.000\n", 1, 0},
-        {"CHAPTER02=00:10:00.000", 5, 1500000, 0, "CHAPTER07=00:35:00.000\n", 7, 2100000},
-        {"CHAPTER02=00:10:00.000", 5, 1200000, 300000, "CHAPTER07=00:35:00.000\n", 7, 2100000},
-        {"CHAPTER02NAME=Part two", 5, 1500000, 0, "CHAPTER07NAME=Part two\n", 7, std::nullopt},
-        {"CHAPTER3=0:1:2.3", 0, 0, 0, "CHAPTER03=00:01:02.003\n", 3, 62003},
-        {"CHAPTER01=00:00:00.000", 99, 0, 0, "CHAPTER100=00:00:00.000\n", 100, 0},
-        {"CHAPTER01NAME=", 0, 0, 0, "CHAPTER01NAME=\n", 1, std::nullopt},
-        {"CHAPTER01NAME=a=b", 0, 0, 0, "CHAPTER01NAME=a=b\n", 1, std::nullopt},
-        {"CHAPTERNAME=x", 4, 0, 0, "CHAPTER04NAME=x\n", 4, std::nullopt},
-        {"CHAPTER01NAMEX=Intro", 0, 0, 0, "CHAPTER01NAME=Intro\n", 1, std::nullopt},
-        {"CHAPTER-3=00:00:01.000", 0, 0, 0, "CHAPTER-3=00:00:01.000\n", -3, 1000},
-        {"CHAPTER01=-00:00:00.001", 0, 0, 0, "CHAPTER01=-00:00:00.001\n", 1, -1},
-        {"CHAPTER01=00:00:10.000", 0, 0, -60000, "CHAPTER01=-00:00:50.000\n", 1, -50000},
+        {"CHAPTER01=00:00:00.000", {0, 0, 0}, LineKind::time, 1, 0, "", {1, 0, 0}},
+        {"CHAPTER02=00:10:00.000",
+         {5, 1500000, 0},
+         LineKind::time,
+         7,
+         2100000,
+         "",
+         {7, 2100000, 0}},
+        {"CHAPTER02=00:10:00.000",
+         {5, 1200000, 300000},
+         LineKind::time,
+         7,
+         2100000,
+         "",
+         {7, 2100000, 0}},
+        {"CHAPTER02NAME=Part two",
+         {5, 1500000, 7},
+         LineKind::name,
+         7,
+         0,
+         "Part two",
+         {7, 1500000, 7}},
+        {"CHAPTER3=0:1:2.3", {0, 0, 0}, LineKind::time, 3, 62003, "", {3, 62003, 0}},
+        {"CHAPTER01=00:00:00.000", {99, 0, 0}, LineKind::time, 100, 0, "", {100, 0, 0}},
+        {"CHAPTER01NAME=", {0, 0, 0}, LineKind::name, 1, 0, "", {1, 0, 0}},
+        {"CHAPTER01NAME=a=b", {0, 0, 0}, LineKind::name, 1, 0, "a=b", {1, 0, 0}},
+        {"CHAPTERNAME=x", {4, 0, 0}, LineKind::name, 4, 0, "x", {4, 0, 0}},
+        {"CHAPTER01NAMEX=Intro", {0, 0, 0}, LineKind::name, 1, 0, "Intro", {1, 0, 0}},
+        {"CHAPTER-3=00:00:01.000", {0, 0, 0}, LineKind::time, -3, 1000, "", {-3, 1000, 0}},
+        {"CHAPTER01=-00:00:00.001", {0, 0, 0}, LineKind::time, 1, -1, "", {1, -1, 0}},
+        {"CHAPTER01=00:00:10.000", {0, 0, -60000}, LineKind::time, 1, -50000, "", {1, -50000, 0}},
+        {std::string("CHAPTER01NAME=\xff\x00\xc3(\r", 19),
+         {0, 0, 0},
+         LineKind::name,
+         1,
+         0,
+         std::string("\xff\x00\xc3(\r", 5),
+         {1, 0, 0}},
     };
     for (const auto& c : cases) {
-        std::int64_t nextChapter = untouchedChapter;
-        std::optional<std::int64_t> nextTime;
-        std::string out = "kept|";
-        EXPECT_EQ(
-            rewrite(c.line, c.chapterOffset, c.timeOffset, c.timeDelay, nextChapter, nextTime, out),
-            LineResult::written)
-            << c.line;
-        EXPECT_EQ(out, std::string("kept|") + c.output) << c.line;
-        EXPECT_EQ(nextChapter, c.nextChapter) << c.line;
-        EXPECT_EQ(nextTime, c.nextTime) << c.line;
+        Part part = startPart(c.before, 0, false, false);
+        const ChapterLine placed = place(part, parseLine(c.line));
+        EXPECT_EQ(placed.kind, c.kind) << c.line;
+        EXPECT_EQ(placed.number, c.number) << c.line;
+        EXPECT_EQ(placed.time, c.time) << c.line;
+        EXPECT_EQ(placed.title, c.title) << c.line;
+        const Carried after = endPart(c.before, part);
+        EXPECT_EQ(after.chapterOffset, c.after.chapterOffset) << c.line;
+        EXPECT_EQ(after.timeOffset, c.after.timeOffset) << c.line;
+        EXPECT_EQ(after.timeDelay, c.after.timeDelay) << c.line;
     }
 }
 
-TEST(ParseLine, NameBytesPassThroughUntouched) {
-    const std::string line("CHAPTER01NAME=\xff\x00\xc3(\r", 19);
-    std::int64_t nextChapter = 0;
-    std::optional<std::int64_t> nextTime;
-    std::string out;
-    rewrite(line, 0, 0, 0, nextChapter, nextTime, out);
-    EXPECT_EQ(out, std::string("CHAPTER01NAME=\xff\x00\xc3(\r\n", 20));
-}
-
-TEST(ParseLine, RejectedLinesWriteAndMoveNothing) {
+TEST(ParseLine, RejectedLinesPlaceNothing) {
     const struct {
         const char* line;
         std::int64_t chapterOffset;
         std::int64_t timeOffset;
-        LineResult result;
+        LineKind kind;
     } cases[] = {
-        {"Chapter01=00:00:00.000", 0, 0, LineResult::ignored},
-        {" CHAPTER01=00:00:00.000", 0, 0, LineResult::ignored},
+        {"Chapter01=00:00:00.000", 0, 0, LineKind::other},
+        {" CHAPTER01=00:00:00.000", 0, 0, LineKind::other},
         {"\xEF\xBB\xBF"
          "CHAPTER01=00:00:00.000",
-         0, 0, LineResult::ignored},
-        {"CHAPTER01", 0, 0, LineResult::ignored},
-        {"", 0, 0, LineResult::ignored},
-        {"CHAPTER01name=Intro", 0, 0, LineResult::badTime},
-        {"CHAPTER01=NAME", 0, 0, LineResult::badTime},
-        {"CHAPTER01=00:10:00", 0, 0, LineResult::badTime},
-        {"CHAPTER01=99999999999999999999:00:00.000", 0, 0, LineResult::badTime},
-        {"CHAPTER01=2562047788015:00:00.000", 0, 1000000000, LineResult::timeOutOfRange},
-        {"CHAPTER123456789012345678901234567890=00:00:00.000", 0, 0, LineResult::chapterOutOfRange},
-        {"CHAPTER01NAME=x", INT64_MAX, 0, LineResult::chapterOutOfRange},
+         0, 0, LineKind::other},
+        {"CHAPTER01", 0, 0, LineKind::other},
+        {"", 0, 0, LineKind::other},
+        {"CHAPTER01name=Intro", 0, 0, LineKind::badTime},
+        {"CHAPTER01=NAME", 0, 0, LineKind::badTime},
+        {"CHAPTER01=00:10:00", 0, 0, LineKind::badTime},
+        {"CHAPTER01=99999999999999999999:00:00.000", 0, 0, LineKind::badTime},
+        {"CHAPTER01=2562047788015:00:00.000", 0, 1000000000, LineKind::timeOutOfRange},
+        {"CHAPTER123456789012345678901234567890=00:00:00.000", 0, 0, LineKind::numberOutOfRange},
+        {"CHAPTER01NAME=x", INT64_MAX, 0, LineKind::numberOutOfRange},
     };
     for (const auto& c : cases) {
-        std::int64_t nextChapter = untouchedChapter;
-        std::optional<std::int64_t> nextTime = 7;
-        std::string out;
-        EXPECT_EQ(rewrite(c.line, c.chapterOffset, c.timeOffset, 0, nextChapter, nextTime, out),
-                  c.result)
-            << c.line;
-        EXPECT_EQ(out, "") << c.line;
-        EXPECT_EQ(nextChapter, untouchedChapter) << c.line;
-        EXPECT_EQ(nextTime, 7) << c.line;
+        const Carried before{c.chapterOffset, c.timeOffset, 7};
+        Part part = startPart(before, 0, false, false);
+        EXPECT_EQ(place(part, parseLine(c.line)).kind, c.kind) << c.line;
+        const Carried after = endPart(before, part);
+        EXPECT_EQ(after.chapterOffset, before.chapterOffset) << c.line;
+        EXPECT_EQ(after.timeOffset, before.timeOffset) << c.line;
+        EXPECT_EQ(after.timeDelay, before.timeDelay) << c.line;
     }
 }
 

@@ -5,6 +5,7 @@
 
 #include <bit>
 #include <climits>
+#include <optional>
 
 namespace {
 
@@ -57,11 +58,12 @@ TEST(ConvertFrameRate, ResultsPastTheRangeAreRefused) {
     EXPECT_NE(palToFilm(INT64_MAX / 105 * 100), std::nullopt);
 }
 
-TEST(ConvertFrameRate, FactorsAreTheDoublesNamed) {
-    EXPECT_EQ(std::bit_cast<std::uint64_t>(1.0427083333333333), 0x3FF0AEEEEEEEEEEFu);
-    EXPECT_EQ(1.0427083333333333, 1001.0 / 960.0);
-    EXPECT_EQ(std::bit_cast<std::uint64_t>(1.001), 0x3FF004189374BC6Au);
-    EXPECT_EQ(std::bit_cast<std::uint64_t>(0.05), 0x3FA999999999999Au);
+// The bits the code uses are the doubles nearest to the numbers the conversions are named by.
+TEST(ConvertFrameRate, ConstantsAreTheNearestDoubles) {
+    EXPECT_EQ(std::bit_cast<double>(palFactorBits), 1001.0 / 960.0);
+    EXPECT_EQ(std::bit_cast<double>(palAddendBits), 0.5);
+    EXPECT_EQ(std::bit_cast<double>(pulldownFactorBits), 1001.0 / 1000.0);
+    EXPECT_EQ(std::bit_cast<double>(pulldownAddendBits), 5.0 / 100.0);
 }
 
 #ifdef CHAPCAT_HAVE_X87

@@ -75,9 +75,10 @@ const CliCase hostileCases[] = {
 INSTANTIATE_TEST_SUITE_P(Hostile, Cli, testing::ValuesIn(hostileCases),
                          [](const auto& info) { return std::string(info.param.what); });
 
-TEST(HostileFiles, HundredMegabyteLineWithoutNewline) {
+// Lines that span several reads, and a last one without a newline.
+TEST(HostileFiles, LongLineWithoutNewline) {
     ScratchDir dir;
-    const std::string title(100 * 1024 * 1024, 'x');
+    const std::string title(600 * 1000, 'x');
     dir.write("long", "CHAPTER01NAME=" + title);
     const ToolRun run = runTool(dir, {"long"});
     EXPECT_EQ(run.out.size(), 15 + title.size());
@@ -93,15 +94,15 @@ TEST(HostileFiles, WindowsLineEndAcrossReadsIsRemoved) {
     EXPECT_TRUE(run.out == "CHAPTER01NAME=" + title + "\n" + chapter);
 }
 
-TEST(HostileFiles, MillionChapters) {
+TEST(HostileFiles, ManyChaptersAcrossReads) {
     ScratchDir dir;
     std::string content;
-    for (int i = 1; i <= 1000000; ++i)
+    for (int i = 1; i <= 40000; ++i)
         content += "CHAPTER" + std::to_string(i) + "=00:00:00.001\n";
     dir.write("many", content);
     const ToolRun run = runTool(dir, {"many", "many"});
-    EXPECT_EQ(std::count(run.out.begin(), run.out.end(), '\n'), 2000000);
-    EXPECT_TRUE(run.out.ends_with("CHAPTER2000000=00:00:00.002\n"));
+    EXPECT_EQ(std::count(run.out.begin(), run.out.end(), '\n'), 80000);
+    EXPECT_TRUE(run.out.ends_with("CHAPTER80000=00:00:00.002\n"));
     EXPECT_EQ(run.status, 0);
 }
 
@@ -144,6 +145,9 @@ TEST(HostileSurroundings, UnwritableStdout) {
     for (const auto& c : cases) {
         ScratchDir dir;
         dir.write("a", chapter);
+        // Even with nothing to write, a closed standard output is an error.
+        const ToolRun empty = runTool(dir, {"/dev/null"}, c.stdoutTo);
+        EXPECT_EQ(empty.status, c.stdoutTo == StdoutTo::closed ? 1 : 0);
         const ToolRun run = runTool(dir, {"a"}, c.stdoutTo);
         EXPECT_EQ(run.err, c.err);
         EXPECT_EQ(run.status, 1);

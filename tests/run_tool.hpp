@@ -7,6 +7,7 @@
 #include <gtest/gtest.h>
 #include <iterator>
 #include <map>
+#include <stdexcept>
 #include <string>
 #include <sys/wait.h>
 #include <unistd.h>
@@ -36,7 +37,9 @@ class ScratchDir {
   public:
     ScratchDir() {
         std::string pattern = (std::filesystem::temp_directory_path() / "chapcat-XXXXXX").string();
-        path_ = mkdtemp(pattern.data());
+        if (mkdtemp(pattern.data()) == nullptr)
+            throw std::runtime_error("mkdtemp failed");
+        path_ = pattern;
     }
     ~ScratchDir() { std::filesystem::remove_all(path_); }
     ScratchDir(const ScratchDir&) = delete;
@@ -58,6 +61,8 @@ inline ToolRun runTool(const ScratchDir& dir, const std::vector<std::string>& ar
     const auto outPath = dir.path() / ".stdout";
     const auto errPath = dir.path() / ".stderr";
     const pid_t pid = fork();
+    if (pid < 0)
+        throw std::runtime_error("fork failed");
     if (pid == 0) {
         if (chdir(dir.path().c_str()) != 0)
             _exit(125);

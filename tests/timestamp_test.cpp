@@ -4,8 +4,19 @@
 
 #include <climits>
 #include <optional>
+#include <string>
 
 namespace {
+
+std::optional<std::int64_t> timestampToInt(std::string_view text) {
+    std::int64_t milliseconds;
+    return ::timestampToInt(text, milliseconds) ? std::optional(milliseconds) : std::nullopt;
+}
+
+std::string intToTimestamp(std::int64_t milliseconds) {
+    char text[maxTimestampSize];
+    return {text, ::intToTimestamp(text, milliseconds)};
+}
 
 struct ParseCase {
     const char* text;

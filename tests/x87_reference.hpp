@@ -1,10 +1,22 @@
 #pragma once
-// The frame-rate steps computed by the x87 unit itself, where long double is its 80-bit format:
-// each volatile store rounds to a 64-bit significand, so nothing is contracted or kept wider.
+// The frame-rate steps of the code, and as computed by the x87 unit itself, where long double is
+// its 80-bit format: each volatile store rounds to a 64-bit significand, so nothing is contracted
+// or kept wider.
+
+#include "frame_rate.hpp"
 
 #include <cfloat>
 #include <cmath>
 #include <cstdint>
+#include <optional>
+
+// One step of the code under test, empty where it refuses the result.
+inline std::optional<std::int64_t> palToFilm(std::int64_t t) {
+    return convertFrameRate(t, true, false) ? std::optional(t) : std::nullopt;
+}
+inline std::optional<std::int64_t> threeTwoPulldownTime(std::int64_t t) {
+    return convertFrameRate(t, false, true) ? std::optional(t) : std::nullopt;
+}
 
 #if defined(__x86_64__) && LDBL_MANT_DIG == 64
 #define CHAPCAT_HAVE_X87 1

@@ -95,9 +95,11 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
         if (seen != "--help" && seen != "--version")
             argv.push_back(arg.c_str());
     }
+    const int in = memoryFile(input.ConsumeRandomLengthString(256));
     const int out = memoryFile("");
     const int err = memoryFile("");
-    const int status = runChapcat(argv, out, err);
+    lseek(in, 0, SEEK_SET);
+    const int status = runChapcat(argv, {in, out, err});
     if (status < 0 || status > 2)
         std::abort();
 
@@ -110,6 +112,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
             std::abort();
         start = end + 1;
     }
+    close(in);
     close(out);
     close(err);
     for (int fd : files)

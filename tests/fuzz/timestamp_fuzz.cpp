@@ -4,7 +4,22 @@
 
 #include <cstdlib>
 #include <cstring>
+#include <optional>
 #include <string>
+
+namespace {
+
+std::optional<std::int64_t> timestampToInt(std::string_view text) {
+    std::int64_t milliseconds;
+    return ::timestampToInt(text, milliseconds) ? std::optional(milliseconds) : std::nullopt;
+}
+
+std::string intToTimestamp(std::int64_t milliseconds) {
+    char text[maxTimestampSize];
+    return {text, ::intToTimestamp(text, milliseconds)};
+}
+
+} // namespace
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
     const std::string_view text(reinterpret_cast<const char*>(data), size);

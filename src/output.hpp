@@ -1,0 +1,36 @@
+#pragma once
+
+#include <cstddef>
+#include <string_view>
+#include <vector>
+
+// Standard output, gathered in one buffer and sent on before each read of input, before each
+// message and at the end, so that interactive input still gets its answer at once. The first
+// failed write is reported once; later output is dropped.
+struct Output {
+    int fd;
+    int errorFd;
+    std::vector<char> buffer;
+    std::size_t used = 0;
+    bool failed = false;
+};
+
+Output makeOutput(int fd, int errorFd);
+
+// Room for size bytes at the end of the buffer; commit() takes what was written there.
+char* reserve(Output& output, std::size_t size);
+inline void commit(Output& output, const char* end) {
+    output.used = static_cast<std::size_t>(end - output.buffer.data());
+}
+void append(Output& output, std::string_view text);
+
+// Sends what is gathered. Returns false once a write has failed.
+bool flush(Output& output);
+
+// The one path for messages: flushes the output first, so that messages and output keep their
+// order, then writes "chapcat: " (unless bare), the message and a newline to standard error.
+enum class Prefix { tool, bare };
+void report(Output& output, std::string_view message, Prefix prefix = Prefix::tool);
+
+// Writes all of data, retrying short and interrupted writes.
+bool writeAll(int fd, std::string_view data);

@@ -1,0 +1,83 @@
+#include "plan.hpp"
+
+#include "timestamp.hpp"
+
+#include <cstdint>
+#include <optional>
+
+namespace {
+
+constexpr std::string_view usage =
+    "Usage: chapcat [OPTION | FILE]...\n"
+    "Join the chapter lists of a video's parts into one list on standard output.\n"
+    "Chapter numbers continue from file to file, and each file's times start at the\n"
+    "last chapter time of the file before it, plus any delay.\n"
+    "\n"
+    "Options apply to the files named after them:\n"
+    "  -d=TIME    add TIME (HH:MM:SS.mmm, may be negative) to the next file's times\n"
+    "  -p         PAL to film: stretch times by 1001/960 (25 fps to 23.976 fps)\n"
+    "  -t         3:2 pulldown: stretch times by 1.001\n"
+    "  -n         switch -p and -t off again\n"
+    "  --help     show this help and exit\n"
+    "  --version  show the version and exit\n"
+    "\n"
+    "Example:\n"
+    "  chapcat part1.txt -d=00:02:32.900 part2.txt part3.txt > whole.txt\n"
+    "\n"
+    "Exit status: 0 success; 1 a file could not be opened or read, a malformed\n"
+    "chapter line was skipped, or output failed; 2 a bad command line.\n";
+
+constexpr std::string_view tryHelp = "\nTry 'chapcat --help' for more information.";
+
+} // namespace
+
+std::variant<Answer, Plan> planRun(std::span<const char* const> args) {
+    Plan plan;
+    std::optional<Answer> error; // the first usage error; --help and --version still win
+    bool pal2Film = false;
+    bool threeTwoPulldown = false;
+    std::int64_t delay = 0;
+    std::uint64_t delayMagnitudes = 0; // bounds every sum of delays the run can form
+    for (const std::string_view arg : args) {
+        if (arg == "--help")
+            return Answer{0, std::string(usage), {}};
+        if (arg == "--version")
+            return Answer{0, "chapcat " CHAPCAT_VERSION "\n", {}};
+        if (error)
+            continue;
+        if (!arg.starts_with('-')) {
+            plan.steps.push_back({arg, pal2Film, threeTwoPulldown, delay});
+            delay = 0;
+            continue;
+        }
+        const char option = arg.size() > 1 ? arg[1] : '\0';
+        if (option == 't') {
+            threeTwoPulldown = true;
+        } else if (option == 'p') {
+            pal2Film = true;
+        } else if (option == 'n') {
+            pal2Film = threeTwoPulldown = false;
+        } else if (arg.starts_with("-d=")) {
+            std::int64_t value;
+            if (!timestampToInt(arg.substr(3), value)) {
+                error =
+                    Answer{2,
+                           {},
+                           "invalid delay '" + std::string(arg) +
+                               "': expected a time such as -d=00:05:00.000" + std::string(tryHelp)};
+                continue;
+            }
+            const std::uint64_t magnitude = value < 0 ? 0 - static_cast<std::uint64_t>(value)
+                                                      : static_cast<std::uint64_t>(value);
+            if (__builtin_add_overflow(delayMagnitudes, magnitude, &delayMagnitudes) ||
+                delayMagnitudes > INT64_MAX) {
+                error = Answer{2, {}, "delays out of range at '" + std::string(arg) + "'"};
+                continue;
+            }
+            delay += value;
+        }
+    }
+    if (error)
+        return *error;
+    return plan;
+}

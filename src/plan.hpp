@@ -1,0 +1,33 @@
+#pragma once
+
+#include "writer.hpp"
+
+#include <cstdint>
+#include <span>
+#include <string>
+#include <string_view>
+#include <variant>
+#include <vector>
+
+// One input to read, with the options in force for it.
+struct Step {
+    std::string_view name;
+    bool pal2Film;
+    bool threeTwoPulldown;
+    std::int64_t delay; // the delays given since the input before
+};
+
+struct Plan {
+    std::vector<Step> steps;
+    Format format = Format::simple;
+};
+
+// A run that ends before reading anything: help, version or a usage error.
+struct Answer {
+    int status;
+    std::string out;
+    std::string message; // for standard error
+};
+
+// The whole command line (without the program name), checked once.
+std::variant<Answer, Plan> planRun(std::span<const char* const> args);
