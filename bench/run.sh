@@ -35,7 +35,7 @@ median_ms() {
 }
 
 ratio() { awk -v a="$1" -v b="$2" 'BEGIN { printf "%.2f", a / b }'; }
-peak_kib() { /usr/bin/time -f %M "$@" 2>&1 > /dev/null | tail -1; }
+peak_kib() { { /usr/bin/time -f %M "$@" 2>&1 > /dev/null || true; } | tail -1; }
 
 big=(big1.txt big2.txt big3.txt)
 small=(small1.txt small2.txt small3.txt)
@@ -62,7 +62,11 @@ printf '%-40s %10s\n' "chapcat / cat (target <= 8)" "$(ratio "$chapcat_big" "$ca
 if [ -x /usr/bin/time ]; then
     awk -v seed=9 -v n=2800 -f "$here/generate.awk" > mb.txt                   # about 1 MB
     for i in $(seq 500); do cat mb.txt; done > large.txt                        # about 500 MB
+    { printf 'CHAPTER01NAME='; head -c 400M /dev/zero | tr '\0' x; echo; } > longline.txt
     echo
     printf '%-40s %10s\n' "peak RSS, 1 MB input (KiB)" "$(peak_kib "$chapcat" mb.txt)" \
-        "peak RSS, 500 MB input (KiB)" "$(peak_kib "$chapcat" large.txt)"
+        "peak RSS, 500 MB input (KiB)" "$(peak_kib "$chapcat" large.txt)" \
+        "peak RSS, one 400 MB line (KiB)" "$(peak_kib "$chapcat" longline.txt)" \
+        "peak RSS, 3 s of /dev/zero (KiB)" "$(peak_kib timeout 3 "$chapcat" /dev/zero)"
+    rm -f large.txt longline.txt
 fi

@@ -31,6 +31,9 @@ ChapterLine parseLine(std::string_view line) {
         result.title = value;
         return result;
     }
-    result.kind = timestampToInt(value, result.time) ? LineKind::time : LineKind::badTime;
+    const TimeStatus status = timestampToInt(value, result.time);
+    result.kind = status == TimeStatus::ok           ? LineKind::time
+                  : status == TimeStatus::outOfRange ? LineKind::timeOutOfRange
+                                                     : LineKind::badTime;
     return result;
 }

@@ -1,5 +1,6 @@
 #include "line_reader.hpp"
 
+#include <algorithm>
 #include <cerrno>
 #include <cstring>
 #include <unistd.h>
@@ -7,7 +8,10 @@
 namespace {
 
 constexpr std::size_t readSize = 128 * 1024;
+static_assert(readSize < maxLineSize, "a line within one read is never too long");
 constexpr std::string_view byteOrderMark = "\xEF\xBB\xBF";
+constexpr std::string_view keyword = "CHAPTER";
+constexpr std::size_t prefixSize = 64; // what is kept of a line that is not a chapter line
 
 // The line without its carriage returns: line itself when it has none, else a copy in scratch.
 std::string_view stripCR(std::string_view line, std::string& scratch) {
@@ -26,12 +30,52 @@ std::string_view stripCR(std::string_view line, std::string& scratch) {
     return scratch;
 }
 
-// mayHaveCR is false for lines of a chunk known to have none, which saves a search a line.
-NextLine deliver(LineReader& reader, std::string_view text, bool mayHaveCR, Line& line) {
-    if (++reader.lineNumber == 1 && text.starts_with(byteOrderMark))
-        text.remove_prefix(byteOrderMark.size());
-    line = {mayHaveCR ? stripCR(text, reader.scratch) : text, reader.lineNumber};
+// Adds bytes of a spanning line, keeping only what can still matter.
+void keep(LineReader& reader, std::string_view bytes) {
+    using Kept = LineReader::Kept;
+    if (reader.kept == Kept::nothing)
+        return;
+    for (auto cr = bytes.find('\r'); cr != std::string_view::npos; cr = bytes.find('\r')) {
+        reader.pending.append(bytes.substr(0, cr));
+        bytes.remove_prefix(cr + 1);
+    }
+    reader.pending.append(bytes);
+    std::string& text = reader.pending;
+    if (reader.kept == Kept::whole &&
+        !keyword.starts_with(std::string_view(text).substr(0, keyword.size())))
+        reader.kept = Kept::prefix;
+    if (reader.kept == Kept::prefix && text.size() > prefixSize)
+        text.resize(prefixSize);
+    if (reader.kept == Kept::whole && text.size() > maxLineSize) {
+        reader.kept = Kept::nothing;
+        text.clear();
+    }
+}
+
+NextLine deliverPending(LineReader& reader, Line& line) {
+    using Kept = LineReader::Kept;
+    reader.delivered = true;
+    line = {reader.pending, ++reader.lineNumber,
+            reader.kept == Kept::whole    ? LineState::whole
+            : reader.kept == Kept::prefix ? LineState::notChapter
+                                          : LineState::tooLong};
     return NextLine::line;
+}
+
+// Reads until at least size bytes are in the chunk or the input ends.
+ssize_t readAtLeast(int fd, char* buffer, std::size_t capacity, std::size_t size) {
+    std::size_t got = 0;
+    while (got < size) {
+        const ssize_t n = read(fd, buffer + got, capacity - got);
+        if (n < 0 && errno == EINTR)
+            continue;
+        if (n < 0)
+            return n;
+        if (n == 0)
+            break;
+        got += static_cast<std::size_t>(n);
+    }
+    return static_cast<ssize_t>(got);
 }
 
 } // namespace
@@ -41,48 +85,59 @@ void startReading(LineReader& reader, int fd) {
     if (reader.chunk.empty())
         reader.chunk.resize(readSize);
     reader.next = reader.end = nullptr;
-    reader.atEnd = false;
+    reader.started = reader.atEnd = reader.spanning = reader.delivered = false;
     reader.pending.clear();
-    reader.pendingDelivered = false;
+    reader.kept = LineReader::Kept::whole;
     reader.lineNumber = 0;
 }
 
 NextLine nextLine(LineReader& reader, Line& line) {
-    if (reader.pendingDelivered) {
+    if (reader.delivered) {
         reader.pending.clear();
-        reader.pendingDelivered = false;
+        reader.kept = LineReader::Kept::whole;
+        reader.spanning = reader.delivered = false;
     }
     if (reader.next != reader.end) {
         const auto size = static_cast<std::size_t>(reader.end - reader.next);
-        if (const auto* newline = static_cast<const char*>(std::memchr(reader.next, '\n', size))) {
-            const char* start = reader.next;
+        const char* start = reader.next;
+        if (const auto* newline = static_cast<const char*>(std::memchr(start, '\n', size))) {
             reader.next = newline + 1;
-            if (reader.pending.empty())
-                return deliver(reader, {start, newline}, reader.chunkHasCR, line);
-            reader.pending.append(start, newline);
-            reader.pendingDelivered = true;
-            return deliver(reader, reader.pending, true, line);
+            if (reader.spanning) {
+                keep(reader, {start, newline});
+                return deliverPending(reader, line);
+            }
+            // mayHaveCR is false for lines of a chunk known to have none: no search a line.
+            const std::string_view text{start, newline};
+            line = {reader.chunkHasCR ? stripCR(text, reader.scratch) : text, ++reader.lineNumber,
+                    LineState::whole};
+            return NextLine::line;
         }
-        reader.pending.append(reader.next, reader.end);
+        reader.spanning = true;
+        keep(reader, {start, size});
         reader.next = reader.end;
     }
     if (!reader.atEnd)
         return NextLine::needInput;
-    if (reader.pending.empty())
+    if (!reader.spanning)
         return NextLine::end;
-    reader.pendingDelivered = true;
-    return deliver(reader, reader.pending, true, line);
+    return deliverPending(reader, line);
 }
 
 int fill(LineReader& reader) {
-    ssize_t n;
-    while ((n = read(reader.fd, reader.chunk.data(), reader.chunk.size())) < 0) {
-        if (errno != EINTR)
-            return errno;
-    }
+    char* const buffer = reader.chunk.data();
+    // The first read takes enough to see a byte-order mark, even from a pipe.
+    const ssize_t n = readAtLeast(reader.fd, buffer, reader.chunk.size(),
+                                  reader.started ? 1 : byteOrderMark.size());
+    if (n < 0)
+        return errno;
     reader.atEnd = n == 0;
-    reader.next = reader.chunk.data();
-    reader.end = reader.next + n;
-    reader.chunkHasCR = std::memchr(reader.next, '\r', static_cast<std::size_t>(n)) != nullptr;
+    reader.next = buffer;
+    reader.end = buffer + n;
+    if (!reader.started) {
+        reader.started = true;
+        if (std::string_view(buffer, static_cast<std::size_t>(n)).starts_with(byteOrderMark))
+            reader.next += byteOrderMark.size();
+    }
+    reader.chunkHasCR = std::memchr(buffer, '\r', static_cast<std::size_t>(n)) != nullptr;
     return 0;
 }

@@ -1,29 +1,45 @@
 #pragma once
 
+#include <cstddef>
 #include <cstdint>
 #include <string>
 #include <string_view>
 #include <vector>
 
+// The longest chapter line kept; far above any real title, it bounds memory whatever the input.
+constexpr std::size_t maxLineSize = 1024 * 1024;
+
 // Splits the bytes of one input into lines: newline split, every carriage return removed, a
 // leading byte-order mark skipped, and a last line without a newline kept. The only code that
-// reads input; it owns its buffers, which are reused from one input to the next.
+// reads input; it owns its buffers, which are reused from one input to the next. A line that
+// cannot be a chapter line is not kept past its first bytes, so memory stays flat.
 struct LineReader {
     int fd = -1;
     std::vector<char> chunk;
-    const char* next = nullptr; // the unread part of chunk
+    const char* next = nullptr; // the unread part of what was read
     const char* end = nullptr;
     bool chunkHasCR = false;
+    bool started = false; // the start of the input has been looked at
     bool atEnd = false;
-    std::string pending;           // the start of a line that spans reads
-    bool pendingDelivered = false; // pending was handed out and is to be cleared
-    std::string scratch;           // a line without its carriage returns
+    // A line that spans reads: its start without carriage returns, and what is known of it.
+    bool spanning = false;
+    bool delivered = false; // the spanning line was handed out and is to be forgotten
+    std::string pending;
+    enum class Kept { whole, prefix, nothing } kept = Kept::whole;
+    std::string scratch; // a line of one read without its carriage returns
     std::int64_t lineNumber = 0;
+};
+
+enum class LineState {
+    whole,
+    notChapter, // cannot be a chapter line; the text is only its first bytes
+    tooLong,    // a chapter line longer than maxLineSize; the text is empty
 };
 
 struct Line {
     std::string_view text; // valid until the next call
     std::int64_t number;   // from 1
+    LineState state;
 };
 
 void startReading(LineReader& reader, int fd);

@@ -11,7 +11,9 @@
 #include <cerrno>
 #include <cstring>
 #include <fcntl.h>
+#include <new>
 #include <string>
+#include <sys/stat.h>
 #include <unistd.h>
 
 namespace {
@@ -38,6 +40,12 @@ bool readPart(const Step& step, int fd, LineReader& reader, Part& part, const Wr
             }
             continue;
         }
+        if (line.state == LineState::tooLong) {
+            status = 1;
+            report(output, name + ":" + std::to_string(line.number) +
+                               ": chapter line longer than 1 MiB; line skipped");
+            continue;
+        }
         const ChapterLine placed = place(part, parseLine(line.text));
         switch (placed.kind) {
         case LineKind::other:
@@ -55,20 +63,17 @@ bool readPart(const Step& step, int fd, LineReader& reader, Part& part, const Wr
     return flush(output);
 }
 
-} // namespace
+// Reading a regular file while appending to it would never end.
+bool isOutputFile(int fd, const Output& output) {
+    struct stat input;
+    struct stat written;
+    return output.fd >= 0 && fstat(fd, &input) == 0 && S_ISREG(input.st_mode) &&
+           fstat(output.fd, &written) == 0 && input.st_dev == written.st_dev &&
+           input.st_ino == written.st_ino;
+}
 
-int runChapcat(std::span<const char* const> args, Streams streams) {
-    const auto planned = planRun(args);
-    Output output = makeOutput(streams.out, streams.err);
-    if (const auto* answer = std::get_if<Answer>(&planned)) {
-        append(output, answer->out);
-        if (!answer->message.empty())
-            report(output, answer->message);
-        return flush(output) ? answer->status : 1;
-    }
-    const Plan& plan = std::get<Plan>(planned);
+int run(const Plan& plan, Output& output) {
     const Writer& writer = writerFor(plan.format);
-
     writer.begin(output);
     int status = 0;
     Carried carried;
@@ -80,6 +85,11 @@ int runChapcat(std::span<const char* const> args, Streams streams) {
             report(output, "Failed to open \"" + name + "\".", Prefix::bare);
             return 1;
         }
+        if (isOutputFile(fd, output)) {
+            close(fd);
+            report(output, name + ": input file is output file");
+            return 1;
+        }
         Part part = startPart(carried, step.delay, step.pal2Film, step.threeTwoPulldown);
         const bool carryOn = readPart(step, fd, reader, part, writer, output, status);
         close(fd);
@@ -89,6 +99,26 @@ int runChapcat(std::span<const char* const> args, Streams streams) {
     }
     writer.end(output);
     return flush(output) ? status : 1;
+}
+
+} // namespace
+
+int runChapcat(std::span<const char* const> args, Streams streams) {
+    Output output = makeOutput(streams.out, streams.err);
+    try {
+        const auto planned = planRun(args);
+        if (const auto* answer = std::get_if<Answer>(&planned)) {
+            append(output, answer->out);
+            if (!answer->message.empty())
+                report(output, answer->message);
+            return flush(output) ? answer->status : 1;
+        }
+        return run(std::get<Plan>(planned), output);
+    } catch (const std::bad_alloc&) {
+        flush(output);
+        writeAll(streams.err, "chapcat: out of memory\n");
+        return 1;
+    }
 }
 
 #ifndef CHAPCAT_NO_ENTRY_POINT

@@ -25,14 +25,14 @@ bool writeAll(int fd, std::string_view data) {
 }
 
 Output makeOutput(int fd, int errorFd) {
-    return {fd, errorFd, std::vector<char>(bufferSize)};
+    return {fd, errorFd, {}}; // the buffer comes with the first output, where allocation is checked
 }
 
 char* reserve(Output& output, std::size_t size) {
     if (output.buffer.size() - output.used < size) {
         flush(output);
         if (output.buffer.size() < size)
-            output.buffer.resize(size);
+            output.buffer.resize(std::max(size, bufferSize));
     }
     return output.buffer.data() + output.used;
 }

@@ -18,8 +18,8 @@ ChapterLine place(Part& part, ChapterLine line) {
         return line;
     if (__builtin_add_overflow(line.number, part.chapterOffset, &line.number))
         return lineOfKind(LineKind::numberOutOfRange);
-    if (line.kind == LineKind::badTime)
-        return line;
+    if (line.kind != LineKind::time && line.kind != LineKind::name)
+        return line; // a bad time: skipped, but reported with its number checked first
     if (line.kind == LineKind::time) {
         // The offset was converted when it was written; only this part's own time is.
         if (__builtin_add_overflow(part.timeDelay, line.time, &line.time) ||

@@ -59,7 +59,7 @@ std::variant<Answer, Plan> planRun(std::span<const char* const> args) {
             pal2Film = threeTwoPulldown = false;
         } else if (arg.starts_with("-d=")) {
             std::int64_t value;
-            if (!timestampToInt(arg.substr(3), value)) {
+            if (timestampToInt(arg.substr(3), value) != TimeStatus::ok) {
                 error =
                     Answer{2,
                            {},

@@ -115,18 +115,18 @@ bool parseNormalForm(std::string_view text, std::int64_t& milliseconds) {
 
 } // namespace
 
-bool timestampToInt(std::string_view text, std::int64_t& milliseconds) {
+TimeStatus timestampToInt(std::string_view text, std::int64_t& milliseconds) {
     if (parseNormalForm(text, milliseconds))
-        return true;
+        return TimeStatus::ok;
     const auto firstColon = findChar(text, ':');
     if (firstColon == std::string_view::npos)
-        return false;
+        return TimeStatus::malformed;
     const auto secondColon = findChar(text, ':', firstColon + 1);
     if (secondColon == std::string_view::npos)
-        return false;
+        return TimeStatus::malformed;
     const auto point = findChar(text, '.', secondColon + 1);
     if (point == std::string_view::npos)
-        return false;
+        return TimeStatus::malformed;
 
     auto hoursText = skipSpace(text.substr(0, firstColon));
     const bool negative = takeSign(hoursText);
@@ -138,7 +138,7 @@ bool timestampToInt(std::string_view text, std::int64_t& milliseconds) {
         !parseInteger(text.substr(firstColon + 1, secondColon - firstColon - 1), minutes) ||
         !parseInteger(text.substr(secondColon + 1, point - secondColon - 1), seconds) ||
         !parseInteger(text.substr(point + 1), fraction))
-        return false;
+        return TimeStatus::outOfRange;
 
     // Applying the sign term by term keeps the whole int64 range, INT64_MIN included.
     const std::int64_t sign = negative ? -1 : 1;
@@ -146,9 +146,9 @@ bool timestampToInt(std::string_view text, std::int64_t& milliseconds) {
     if (!addScaled(total, static_cast<std::int64_t>(hours), sign * 3600000) ||
         !addScaled(total, minutes, sign * 60000) || !addScaled(total, seconds, sign * 1000) ||
         !addScaled(total, fraction, sign))
-        return false;
+        return TimeStatus::outOfRange;
     milliseconds = total;
-    return true;
+    return TimeStatus::ok;
 }
 
 namespace {

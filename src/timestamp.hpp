@@ -8,10 +8,12 @@
 // optional: returning one costs a store-forwarding stall on the hot path.)
 bool parseInteger(std::string_view text, std::int64_t& value);
 
+enum class TimeStatus { ok, malformed, outOfRange };
+
 // Reads 'H:M:S.F' into milliseconds. The fraction counts milliseconds ('5' is 5 ms) and a sign
-// before the hours applies to the whole time. Returns false when a separator is missing or the
-// value does not fit in 64 bits.
-bool timestampToInt(std::string_view text, std::int64_t& milliseconds);
+// before the hours applies to the whole time. Malformed when a separator is missing; out of
+// range when a field or a sum on the way does not fit in 64 bits.
+TimeStatus timestampToInt(std::string_view text, std::int64_t& milliseconds);
 
 // Renders milliseconds as 'HH:MM:SS.mmm' at out (hours widen as needed, '-' before negative
 // times), which timestampToInt reads back to the same value. Returns the end of what it wrote.

@@ -92,7 +92,8 @@ TEST(ParseLine, RejectedLinesPlaceNothing) {
         {"CHAPTER01name=Intro", 0, 0, LineKind::badTime},
         {"CHAPTER01=NAME", 0, 0, LineKind::badTime},
         {"CHAPTER01=00:10:00", 0, 0, LineKind::badTime},
-        {"CHAPTER01=99999999999999999999:00:00.000", 0, 0, LineKind::badTime},
+        {"CHAPTER01=99999999999999999999:00:00.000", 0, 0, LineKind::timeOutOfRange},
+        {"CHAPTER01=2562047788016:-60:00.000", 0, 0, LineKind::timeOutOfRange}, // fits, overflows
         {"CHAPTER01=2562047788015:00:00.000", 0, 1000000000, LineKind::timeOutOfRange},
         {"CHAPTER123456789012345678901234567890=00:00:00.000", 0, 0, LineKind::numberOutOfRange},
         {"CHAPTER01NAME=x", INT64_MAX, 0, LineKind::numberOutOfRange},

@@ -39,8 +39,20 @@ const CliCase hostileCases[] = {
      {{"FILE", "CHAPTER01=00:00:123456789012345678901234567890.000\n"}},
      {"FILE"},
      "",
-     "chapcat: FILE:1: malformed chapter time; line skipped\n",
+     "chapcat: FILE:1: chapter time out of range; line skipped\n",
      1},
+    {"ChapterLineOverTheBound",
+     {{"FILE", "CHAPTER01NAME=" + std::string(1100000, 'x') + "\n" + chapter}},
+     {"FILE"},
+     chapter,
+     "chapcat: FILE:1: chapter line longer than 1 MiB; line skipped\n",
+     1},
+    {"LongOtherLineDropped",
+     {{"FILE", "CHAPTE" + std::string(2000000, '\r') + "x\n" + chapter}},
+     {"FILE"},
+     chapter,
+     "",
+     0},
     {"HugeButValidHours",
      {{"FILE", "CHAPTER01=99999999999:00:00.000\n"}},
      {"FILE"},
@@ -113,7 +125,7 @@ TEST(HostileSurroundings, UnreadableFile) {
     dir.write("secret", chapter);
     chmod((dir.path() / "a").c_str(), 0644);
     chmod((dir.path() / "secret").c_str(), 0);
-    const ToolRun run = runTool(dir, {"a", "secret", "a"}, StdoutTo::capture, true);
+    const ToolRun run = runTool(dir, {"a", "secret", "a"}, StdoutTo::capture, {.asNobody = true});
     EXPECT_EQ(run.out, chapter);
     EXPECT_EQ(run.err, "Failed to open \"secret\".\n");
     EXPECT_EQ(run.status, 1);
@@ -152,6 +164,39 @@ TEST(HostileSurroundings, UnwritableStdout) {
         EXPECT_EQ(run.err, c.err);
         EXPECT_EQ(run.status, 1);
     }
+}
+
+TEST(HostileSurroundings, InputIsOutput) {
+    ScratchDir dir;
+    dir.write(".stdout", chapter); // where runTool sends standard output
+    const ToolRun run = runTool(dir, {".stdout"}, StdoutTo::append);
+    EXPECT_EQ(run.out, chapter);
+    EXPECT_EQ(run.err, "chapcat: .stdout: input file is output file\n");
+    EXPECT_EQ(run.status, 1);
+}
+
+// However little memory there is, the run ends with its output or with a message, never a crash.
+TEST(HostileSurroundings, OutOfMemory) {
+#ifdef __SANITIZE_ADDRESS__
+    GTEST_SKIP() << "the address sanitizer needs more address space than this allows";
+#endif
+    ScratchDir dir;
+    const std::string line = "CHAPTER01NAME=" + std::string(1000000, 'x') + "\n";
+    dir.write("big", line);
+    bool ranOut = false;
+    for (rlim_t kib = 2000; kib <= 12000; kib += 500) {
+        const ToolRun run = runTool(dir, {"big"}, StdoutTo::capture, {.addressSpaceKiB = kib});
+        if (run.status == 127) // too little for the loader: chapcat never ran
+            continue;
+        if (run.status == 0) {
+            EXPECT_TRUE(run.out == line) << kib;
+            continue;
+        }
+        EXPECT_EQ(run.err, "chapcat: out of memory\n") << kib;
+        EXPECT_EQ(run.status, 1) << kib;
+        ranOut = true;
+    }
+    EXPECT_TRUE(ranOut) << "no limit was tight enough to test";
 }
 
 TEST(HostileSurroundings, PipeClosedEarlyEndsQuietly) {

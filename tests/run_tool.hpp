@@ -9,6 +9,7 @@
 #include <map>
 #include <stdexcept>
 #include <string>
+#include <sys/resource.h>
 #include <sys/wait.h>
 #include <unistd.h>
 #include <utility>
@@ -20,8 +21,8 @@ struct ToolRun {
     int status; // exit status, or 128 + signal
 };
 
-// merged sends stdout to the stderr capture, as 2>&1 would.
-enum class StdoutTo { capture, devFull, closed, merged };
+// merged sends stdout to the stderr capture, as 2>&1 would; append adds to what is there, as >>.
+enum class StdoutTo { capture, devFull, closed, merged, append };
 
 inline std::string readWhole(const std::filesystem::path& path) {
     std::ifstream in(path, std::ios::binary);
@@ -53,11 +54,16 @@ class ScratchDir {
     std::filesystem::path path_;
 };
 
-// asNobody runs the tool as user nobody when the tests run as root, so that file permissions
-// still bite.
+// How the tool's process is set up: asNobody runs it as user nobody when the tests run as root,
+// so that file permissions still bite; addressSpaceKiB limits its memory.
+struct Child {
+    bool asNobody = false;
+    rlim_t addressSpaceKiB = 0;
+};
+
 inline ToolRun runTool(const ScratchDir& dir, const std::vector<std::string>& args,
-                       StdoutTo stdoutTo = StdoutTo::capture, bool asNobody = false,
-                       const char* binary = CHAPCAT_BINARY) {
+                       StdoutTo stdoutTo = StdoutTo::capture, Child child = {}) {
+    const char* const binary = CHAPCAT_BINARY;
     const auto outPath = dir.path() / ".stdout";
     const auto errPath = dir.path() / ".stderr";
     const pid_t pid = fork();
@@ -67,9 +73,10 @@ inline ToolRun runTool(const ScratchDir& dir, const std::vector<std::string>& ar
         if (chdir(dir.path().c_str()) != 0)
             _exit(125);
         const int err = open(errPath.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0600);
-        const int out = stdoutTo == StdoutTo::devFull ? open("/dev/full", O_WRONLY)
-                        : stdoutTo == StdoutTo::merged
-                            ? dup(err)
+        const int out = stdoutTo == StdoutTo::devFull  ? open("/dev/full", O_WRONLY)
+                        : stdoutTo == StdoutTo::merged ? dup(err)
+                        : stdoutTo == StdoutTo::append
+                            ? open(outPath.c_str(), O_WRONLY | O_APPEND)
                             : open(outPath.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0600);
         dup2(out, STDOUT_FILENO);
         dup2(err, STDERR_FILENO);
@@ -77,8 +84,11 @@ inline ToolRun runTool(const ScratchDir& dir, const std::vector<std::string>& ar
         close(err);
         if (stdoutTo == StdoutTo::closed)
             close(STDOUT_FILENO);
-        if (asNobody && geteuid() == 0 && (setgid(65534) != 0 || setuid(65534) != 0))
+        if (child.asNobody && geteuid() == 0 && (setgid(65534) != 0 || setuid(65534) != 0))
             _exit(124);
+        const rlimit limit{child.addressSpaceKiB * 1024, child.addressSpaceKiB * 1024};
+        if (child.addressSpaceKiB != 0 && setrlimit(RLIMIT_AS, &limit) != 0)
+            _exit(123);
         std::vector<char*> argv{const_cast<char*>(binary)};
         for (const auto& arg : args)
             argv.push_back(const_cast<char*>(arg.c_str()));

@@ -10,7 +10,8 @@ namespace {
 
 std::optional<std::int64_t> timestampToInt(std::string_view text) {
     std::int64_t milliseconds;
-    return ::timestampToInt(text, milliseconds) ? std::optional(milliseconds) : std::nullopt;
+    return ::timestampToInt(text, milliseconds) == TimeStatus::ok ? std::optional(milliseconds)
+                                                                  : std::nullopt;
 }
 
 std::string intToTimestamp(std::int64_t milliseconds) {
