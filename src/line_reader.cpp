@@ -62,6 +62,74 @@ NextLine deliverPending(LineReader& reader, Line& line) {
     return NextLine::line;
 }
 
+void appendUtf8(std::string& out, std::uint32_t c) {
+    if (c < 0x80) {
+        out += static_cast<char>(c);
+    } else if (c < 0x800) {
+        out += static_cast<char>(0xC0 | c >> 6);
+        out += static_cast<char>(0x80 | (c & 0x3F));
+    } else if (c < 0x10000) {
+        out += static_cast<char>(0xE0 | c >> 12);
+        out += static_cast<char>(0x80 | (c >> 6 & 0x3F));
+        out += static_cast<char>(0x80 | (c & 0x3F));
+    } else {
+        out += static_cast<char>(0xF0 | c >> 18);
+        out += static_cast<char>(0x80 | (c >> 12 & 0x3F));
+        out += static_cast<char>(0x80 | (c >> 6 & 0x3F));
+        out += static_cast<char>(0x80 | (c & 0x3F));
+    }
+}
+
+constexpr std::uint32_t replacement = 0xFFFD;
+
+void decodeUnit(LineReader& reader, std::uint32_t unit) {
+    const bool isHigh = unit >= 0xD800 && unit < 0xDC00;
+    const bool isLow = unit >= 0xDC00 && unit < 0xE000;
+    if (reader.highSurrogate != 0) {
+        const std::uint32_t high = reader.highSurrogate;
+        reader.highSurrogate = 0;
+        if (isLow) {
+            appendUtf8(reader.decoded, 0x10000 + ((high - 0xD800) << 10) + (unit - 0xDC00));
+            return;
+        }
+        appendUtf8(reader.decoded, replacement);
+    }
+    if (isHigh)
+        reader.highSurrogate = unit;
+    else
+        appendUtf8(reader.decoded, isLow ? replacement : unit);
+}
+
+// Decodes bytes of UTF-16 into reader.decoded; an unpaired surrogate becomes U+FFFD, and so do an
+// odd last byte and a high surrogate left at the end of the input (bytes empty).
+void decodeUtf16(LineReader& reader, std::string_view bytes) {
+    const bool little = reader.encoding == LineReader::Encoding::utf16LittleEndian;
+    const auto unitOf = [little](unsigned char first, unsigned char second) {
+        return little ? std::uint32_t{first} | std::uint32_t{second} << 8
+                      : std::uint32_t{first} << 8 | std::uint32_t{second};
+    };
+    reader.decoded.clear();
+    if (bytes.empty()) {
+        if (reader.oddByte >= 0 || reader.highSurrogate != 0)
+            appendUtf8(reader.decoded, replacement);
+        if (reader.oddByte >= 0 && reader.highSurrogate != 0)
+            appendUtf8(reader.decoded, replacement);
+        reader.oddByte = -1;
+        reader.highSurrogate = 0;
+        return;
+    }
+    const auto* p = reinterpret_cast<const unsigned char*>(bytes.data());
+    const auto* const end = p + bytes.size();
+    if (reader.oddByte >= 0) {
+        decodeUnit(reader, unitOf(static_cast<unsigned char>(reader.oddByte), *p++));
+        reader.oddByte = -1;
+    }
+    for (; end - p >= 2; p += 2)
+        decodeUnit(reader, unitOf(p[0], p[1]));
+    if (p != end)
+        reader.oddByte = *p;
+}
+
 // Reads until at least size bytes are in the chunk or the input ends.
 ssize_t readAtLeast(int fd, char* buffer, std::size_t capacity, std::size_t size) {
     std::size_t got = 0;
@@ -86,6 +154,9 @@ void startReading(LineReader& reader, int fd) {
         reader.chunk.resize(readSize);
     reader.next = reader.end = nullptr;
     reader.started = reader.atEnd = reader.spanning = reader.delivered = false;
+    reader.encoding = LineReader::Encoding::utf8;
+    reader.oddByte = -1;
+    reader.highSurrogate = 0;
     reader.pending.clear();
     reader.kept = LineReader::Kept::whole;
     reader.lineNumber = 0;
@@ -124,20 +195,34 @@ NextLine nextLine(LineReader& reader, Line& line) {
 }
 
 int fill(LineReader& reader) {
+    using Encoding = LineReader::Encoding;
     char* const buffer = reader.chunk.data();
     // The first read takes enough to see a byte-order mark, even from a pipe.
     const ssize_t n = readAtLeast(reader.fd, buffer, reader.chunk.size(),
                                   reader.started ? 1 : byteOrderMark.size());
     if (n < 0)
         return errno;
-    reader.atEnd = n == 0;
-    reader.next = buffer;
-    reader.end = buffer + n;
+    std::string_view bytes(buffer, static_cast<std::size_t>(n));
     if (!reader.started) {
         reader.started = true;
-        if (std::string_view(buffer, static_cast<std::size_t>(n)).starts_with(byteOrderMark))
-            reader.next += byteOrderMark.size();
+        if (bytes.starts_with(byteOrderMark))
+            bytes.remove_prefix(byteOrderMark.size());
+        else if (bytes.starts_with("\xFF\xFE"))
+            reader.encoding = Encoding::utf16LittleEndian;
+        else if (bytes.starts_with("\xFE\xFF"))
+            reader.encoding = Encoding::utf16BigEndian;
+        if (reader.encoding != Encoding::utf8)
+            bytes.remove_prefix(2);
     }
-    reader.chunkHasCR = std::memchr(buffer, '\r', static_cast<std::size_t>(n)) != nullptr;
+    reader.atEnd = n == 0;
+    if (reader.encoding != Encoding::utf8) {
+        const bool leftOver = reader.oddByte >= 0 || reader.highSurrogate != 0;
+        decodeUtf16(reader, n == 0 ? std::string_view{} : bytes);
+        bytes = reader.decoded;
+        reader.atEnd = n == 0 && !leftOver; // what was left over is read first
+    }
+    reader.next = bytes.data();
+    reader.end = bytes.data() + bytes.size();
+    reader.chunkHasCR = std::memchr(bytes.data(), '\r', bytes.size()) != nullptr;
     return 0;
 }

@@ -10,7 +10,8 @@
 constexpr std::size_t maxLineSize = 1024 * 1024;
 
 // Splits the bytes of one input into lines: newline split, every carriage return removed, a
-// leading byte-order mark skipped, and a last line without a newline kept. The only code that
+// leading byte-order mark skipped (UTF-16 decoded to UTF-8), and a last line without a newline
+// kept. The only code that
 // reads input; it owns its buffers, which are reused from one input to the next. A line that
 // cannot be a chapter line is not kept past its first bytes, so memory stays flat.
 struct LineReader {
@@ -21,6 +22,11 @@ struct LineReader {
     bool chunkHasCR = false;
     bool started = false; // the start of the input has been looked at
     bool atEnd = false;
+    // A UTF-16 input (known by its byte-order mark) is read as its UTF-8 text.
+    enum class Encoding { utf8, utf16LittleEndian, utf16BigEndian } encoding = Encoding::utf8;
+    std::string decoded;
+    int oddByte = -1;                // the first byte of a unit split between reads
+    std::uint32_t highSurrogate = 0; // waiting for its low half
     // A line that spans reads: its start without carriage returns, and what is known of it.
     bool spanning = false;
     bool delivered = false; // the spanning line was handed out and is to be forgotten

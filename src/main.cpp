@@ -24,11 +24,28 @@ const char* problemWith(LineKind kind) {
                                               : "chapter number out of range";
 }
 
+bool isBlank(std::string_view text) {
+    return text.find_first_not_of(" \t") == std::string_view::npos;
+}
+
+// What a file without chapter lines seems to be, for its warning.
+std::string noChaptersIn(std::string_view firstLine) {
+    firstLine.remove_prefix(firstLine.find_first_not_of(" \t"));
+    const char* looksLike = firstLine.starts_with('<')              ? "Matroska XML chapters"
+                            : firstLine.starts_with(";FFMETADATA1") ? "FFmpeg metadata"
+                                                                    : nullptr;
+    return looksLike ? std::string("no chapter lines; this looks like ") + looksLike +
+                           ", but chapcat reads CHAPTERnn= lines"
+                     : "no chapter lines (CHAPTERnn=time, CHAPTERnnNAME=title)";
+}
+
 // Reads one input to its end, writing its chapters. Returns false when the run must stop.
 bool readPart(const Step& step, int fd, LineReader& reader, Part& part, const Writer& writer,
               Output& output, int& status) {
     startReading(reader, fd);
     const std::string name(step.name);
+    bool sawChapterLine = false;
+    std::string firstLine; // the first line that is not blank, while no chapter line is seen
     Line line;
     for (NextLine next; (next = nextLine(reader, line)) != NextLine::end;) {
         if (next == NextLine::needInput) {
@@ -41,14 +58,19 @@ bool readPart(const Step& step, int fd, LineReader& reader, Part& part, const Wr
             continue;
         }
         if (line.state == LineState::tooLong) {
+            sawChapterLine = true;
             status = 1;
             report(output, name + ":" + std::to_string(line.number) +
                                ": chapter line longer than 1 MiB; line skipped");
             continue;
         }
         const ChapterLine placed = place(part, parseLine(line.text));
+        if (placed.kind != LineKind::other)
+            sawChapterLine = true;
         switch (placed.kind) {
         case LineKind::other:
+            if (!sawChapterLine && firstLine.empty() && !isBlank(line.text))
+                firstLine = line.text.substr(0, 64);
             break;
         case LineKind::time:
         case LineKind::name:
@@ -59,6 +81,10 @@ bool readPart(const Step& step, int fd, LineReader& reader, Part& part, const Wr
             report(output, name + ":" + std::to_string(line.number) + ": " +
                                problemWith(placed.kind) + "; line skipped");
         }
+    }
+    if (!sawChapterLine && !firstLine.empty()) {
+        status = 1;
+        report(output, name + ": " + noChaptersIn(firstLine));
     }
     return flush(output);
 }
@@ -72,7 +98,9 @@ bool isOutputFile(int fd, const Output& output) {
            input.st_ino == written.st_ino;
 }
 
-int run(const Plan& plan, Output& output) {
+int run(const Plan& plan, Streams streams, Output& output) {
+    for (const std::string& warning : plan.warnings)
+        report(output, warning);
     const Writer& writer = writerFor(plan.format);
     writer.begin(output);
     int status = 0;
@@ -80,19 +108,23 @@ int run(const Plan& plan, Output& output) {
     LineReader reader;
     for (const Step& step : plan.steps) {
         const std::string name(step.name);
-        const int fd = open(name.c_str(), O_RDONLY | O_CLOEXEC);
-        if (fd < 0) {
+        const int fd = step.standardInput ? streams.in : open(name.c_str(), O_RDONLY | O_CLOEXEC);
+        if (fd < 0 && !step.standardInput) {
             report(output, "Failed to open \"" + name + "\".", Prefix::bare);
             return 1;
         }
+        const auto closeInput = [&] {
+            if (!step.standardInput)
+                close(fd);
+        };
         if (isOutputFile(fd, output)) {
-            close(fd);
+            closeInput();
             report(output, name + ": input file is output file");
             return 1;
         }
         Part part = startPart(carried, step.delay, step.pal2Film, step.threeTwoPulldown);
         const bool carryOn = readPart(step, fd, reader, part, writer, output, status);
-        close(fd);
+        closeInput();
         if (!carryOn)
             return 1;
         carried = endPart(carried, part);
@@ -113,7 +145,7 @@ int runChapcat(std::span<const char* const> args, Streams streams) {
                 report(output, answer->message);
             return flush(output) ? answer->status : 1;
         }
-        return run(std::get<Plan>(planned), output);
+        return run(std::get<Plan>(planned), streams, output);
     } catch (const std::bad_alloc&) {
         flush(output);
         writeAll(streams.err, "chapcat: out of memory\n");

@@ -4,18 +4,25 @@
 
 Part startPart(const Carried& carried, std::int64_t delay, bool pal2Film, bool threeTwoPulldown) {
     // The plan has checked that all delays together fit.
-    return {carried.chapterOffset,
-            carried.timeOffset,
-            carried.timeDelay + delay,
-            pal2Film,
-            threeTwoPulldown,
-            carried.chapterOffset,
-            std::nullopt};
+    Part part{};
+    part.chapterOffset = part.lastChapter = carried.chapterOffset;
+    part.timeOffset = carried.timeOffset;
+    part.timeDelay = carried.timeDelay + delay;
+    part.pal2Film = pal2Film;
+    part.threeTwoPulldown = threeTwoPulldown;
+    part.continues = carried.anyChapter;
+    return part;
 }
 
 ChapterLine place(Part& part, ChapterLine line) {
     if (line.kind == LineKind::other || line.kind == LineKind::numberOutOfRange)
         return line;
+    if (!part.placedAny) {
+        part.placedAny = true;
+        if (part.continues && line.number == 0 &&
+            __builtin_add_overflow(part.chapterOffset, 1, &part.chapterOffset))
+            return lineOfKind(LineKind::numberOutOfRange);
+    }
     if (__builtin_add_overflow(line.number, part.chapterOffset, &line.number))
         return lineOfKind(LineKind::numberOutOfRange);
     if (line.kind != LineKind::time && line.kind != LineKind::name)
@@ -33,7 +40,8 @@ ChapterLine place(Part& part, ChapterLine line) {
 }
 
 Carried endPart(const Carried& carried, const Part& part) {
+    const bool anyChapter = carried.anyChapter || part.placedAny;
     if (part.lastTime)
-        return {part.lastChapter, *part.lastTime, 0};
-    return {part.lastChapter, carried.timeOffset, part.timeDelay};
+        return {part.lastChapter, *part.lastTime, 0, anyChapter};
+    return {part.lastChapter, carried.timeOffset, part.timeDelay, anyChapter};
 }

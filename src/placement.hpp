@@ -10,6 +10,7 @@ struct Carried {
     std::int64_t chapterOffset = 0; // the last chapter number written
     std::int64_t timeOffset = 0;    // T: the last time written, or where the last part ended
     std::int64_t timeDelay = 0;     // D: delays given since then
+    bool anyChapter = false;        // a chapter line was placed
 };
 
 // And while one part is read:
@@ -19,14 +20,17 @@ struct Part {
     std::int64_t timeDelay;
     bool pal2Film;
     bool threeTwoPulldown;
+    bool continues;                       // chapters were placed before this part
+    bool placedAny;                       // this part placed a chapter line
     std::int64_t lastChapter;             // the number of the last chapter line placed
     std::optional<std::int64_t> lastTime; // the last time placed
 };
 
 Part startPart(const Carried& carried, std::int64_t delay, bool pal2Film, bool threeTwoPulldown);
 
-// Renumbers a chapter line and places its time at T + conversion(D + time). A number or time
-// that does not fit turns the line into numberOutOfRange or timeOutOfRange, placing nothing.
+// Renumbers a chapter line and places its time at T + conversion(D + time); a part that counts
+// from chapter 0 continues one past the chapter before it. A number or time that does not fit
+// turns the line into numberOutOfRange or timeOutOfRange, placing nothing.
 ChapterLine place(Part& part, ChapterLine line);
 
 Carried endPart(const Carried& carried, const Part& part);

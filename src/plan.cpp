@@ -8,13 +8,16 @@
 namespace {
 
 constexpr std::string_view usage =
-    "Usage: chapcat [OPTION | FILE]...\n"
+    "Usage: chapcat [OPTION | FILE]... [-- FILE...]\n"
     "Join the chapter lists of a video's parts into one list on standard output.\n"
     "Chapter numbers continue from file to file, and each file's times start at the\n"
     "last chapter time of the file before it, plus any delay.\n"
     "\n"
+    "A FILE of - is standard input; after --, every argument is a FILE.\n"
+    "\n"
     "Options apply to the files named after them:\n"
-    "  -d=TIME    add TIME (HH:MM:SS.mmm, may be negative) to the next file's times\n"
+    "  -d=TIME    add TIME to the next file's times; TIME is SS, MM:SS or HH:MM:SS,\n"
+    "             with an optional fraction (.5 or ,5) and sign: -d=20.039, -d=-1:05.5\n"
     "  -p         PAL to film: stretch times by 1001/960 (25 fps to 23.976 fps)\n"
     "  -t         3:2 pulldown: stretch times by 1.001\n"
     "  -n         switch -p and -t off again\n"
@@ -29,6 +32,11 @@ constexpr std::string_view usage =
 
 constexpr std::string_view tryHelp = "\nTry 'chapcat --help' for more information.";
 
+// A usage error: the message, and the hint that goes with every one.
+Answer usageError(const std::string& message) {
+    return {2, {}, message + std::string(tryHelp)};
+}
+
 } // namespace
 
 std::variant<Answer, Plan> planRun(std::span<const char* const> args) {
@@ -36,45 +44,51 @@ std::variant<Answer, Plan> planRun(std::span<const char* const> args) {
     std::optional<Answer> error; // the first usage error; --help and --version still win
     bool pal2Film = false;
     bool threeTwoPulldown = false;
+    bool optionsEnded = false;
     std::int64_t delay = 0;
     std::uint64_t delayMagnitudes = 0; // bounds every sum of delays the run can form
     for (const std::string_view arg : args) {
-        if (arg == "--help")
+        const bool isOption = !optionsEnded && arg.starts_with('-') && arg != "-";
+        if (isOption && arg == "--help")
             return Answer{0, std::string(usage), {}};
-        if (arg == "--version")
+        if (isOption && arg == "--version")
             return Answer{0, "chapcat " CHAPCAT_VERSION "\n", {}};
         if (error)
             continue;
-        if (!arg.starts_with('-')) {
-            plan.steps.push_back({arg, pal2Film, threeTwoPulldown, delay});
+        if (!isOption) {
+            const bool standardInput = arg == "-";
+            plan.steps.push_back({standardInput ? "standard input" : arg, standardInput, pal2Film,
+                                  threeTwoPulldown, delay});
             delay = 0;
             continue;
         }
-        const char option = arg.size() > 1 ? arg[1] : '\0';
-        if (option == 't') {
+        const char option = arg[1];
+        if (arg == "--") {
+            optionsEnded = true;
+        } else if (option == 't') {
             threeTwoPulldown = true;
         } else if (option == 'p') {
             pal2Film = true;
         } else if (option == 'n') {
             pal2Film = threeTwoPulldown = false;
         } else if (arg.starts_with("-d=")) {
-            std::int64_t value;
-            if (timestampToInt(arg.substr(3), value) != TimeStatus::ok) {
-                error =
-                    Answer{2,
-                           {},
-                           "invalid delay '" + std::string(arg) +
-                               "': expected a time such as -d=00:05:00.000" + std::string(tryHelp)};
-                continue;
-            }
+            std::int64_t value = 0;
+            const TimeStatus status = timeArgumentToInt(arg.substr(3), value);
             const std::uint64_t magnitude = value < 0 ? 0 - static_cast<std::uint64_t>(value)
                                                       : static_cast<std::uint64_t>(value);
-            if (__builtin_add_overflow(delayMagnitudes, magnitude, &delayMagnitudes) ||
-                delayMagnitudes > INT64_MAX) {
+            if (status == TimeStatus::malformed)
+                error = usageError("invalid delay '" + std::string(arg) +
+                                   "': expected a time such as -d=00:05:00.000, -d=1:05.5 or "
+                                   "-d=20.039");
+            else if (status == TimeStatus::outOfRange ||
+                     __builtin_add_overflow(delayMagnitudes, magnitude, &delayMagnitudes) ||
+                     delayMagnitudes > INT64_MAX)
                 error = Answer{2, {}, "delays out of range at '" + std::string(arg) + "'"};
-                continue;
-            }
-            delay += value;
+            else
+                delay += value;
+        } else {
+            plan.warnings.push_back("ignoring unknown option '" + std::string(arg) +
+                                    "'; see 'chapcat --help'");
         }
     }
     if (error)

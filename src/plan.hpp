@@ -11,7 +11,8 @@
 
 // One input to read, with the options in force for it.
 struct Step {
-    std::string_view name;
+    std::string_view name; // "standard input" for '-'
+    bool standardInput;
     bool pal2Film;
     bool threeTwoPulldown;
     std::int64_t delay; // the delays given since the input before
@@ -20,6 +21,7 @@ struct Step {
 struct Plan {
     std::vector<Step> steps;
     Format format = Format::simple;
+    std::vector<std::string> warnings; // about arguments that were ignored
 };
 
 // A run that ends before reading anything: help, version or a usage error.

@@ -61,6 +61,22 @@ bool takeSign(std::string_view& text) {
     return negative;
 }
 
+std::size_t countDigits(std::string_view text) {
+    std::size_t digits = 0;
+    while (digits < text.size() && isDigit(text[digits]))
+        ++digits;
+    return digits;
+}
+
+// A decimal fraction of a second in milliseconds: its first three digits, padded on the right.
+std::int64_t decimalMilliseconds(std::string_view text) {
+    const std::size_t digits = std::min<std::size_t>(countDigits(text), 3);
+    std::int64_t milliseconds = 0;
+    for (std::size_t i = 0; i < 3; ++i)
+        milliseconds = milliseconds * 10 + (i < digits ? text[i] - '0' : 0);
+    return milliseconds;
+}
+
 // Adds value * unit to total, reporting overflow as false.
 bool addScaled(std::int64_t& total, std::int64_t value, std::int64_t unit) {
     std::int64_t term;
@@ -124,21 +140,21 @@ TimeStatus timestampToInt(std::string_view text, std::int64_t& milliseconds) {
     const auto secondColon = findChar(text, ':', firstColon + 1);
     if (secondColon == std::string_view::npos)
         return TimeStatus::malformed;
-    const auto point = findChar(text, '.', secondColon + 1);
-    if (point == std::string_view::npos)
-        return TimeStatus::malformed;
+    // Without a decimal point the time is a whole second.
+    const auto point =
+        std::min(findChar(text, '.', secondColon + 1), findChar(text, ',', secondColon + 1));
 
     auto hoursText = skipSpace(text.substr(0, firstColon));
     const bool negative = takeSign(hoursText);
     std::uint64_t hours;
     std::int64_t minutes;
     std::int64_t seconds;
-    std::int64_t fraction;
     if (!leadingDigits(hoursText, hours) || hours > INT64_MAX ||
         !parseInteger(text.substr(firstColon + 1, secondColon - firstColon - 1), minutes) ||
-        !parseInteger(text.substr(secondColon + 1, point - secondColon - 1), seconds) ||
-        !parseInteger(text.substr(point + 1), fraction))
+        !parseInteger(text.substr(secondColon + 1, point - secondColon - 1), seconds))
         return TimeStatus::outOfRange;
+    const std::int64_t fraction =
+        point == std::string_view::npos ? 0 : decimalMilliseconds(text.substr(point + 1));
 
     // Applying the sign term by term keeps the whole int64 range, INT64_MIN included.
     const std::int64_t sign = negative ? -1 : 1;
@@ -146,6 +162,47 @@ TimeStatus timestampToInt(std::string_view text, std::int64_t& milliseconds) {
     if (!addScaled(total, static_cast<std::int64_t>(hours), sign * 3600000) ||
         !addScaled(total, minutes, sign * 60000) || !addScaled(total, seconds, sign * 1000) ||
         !addScaled(total, fraction, sign))
+        return TimeStatus::outOfRange;
+    milliseconds = total;
+    return TimeStatus::ok;
+}
+
+TimeStatus timeArgumentToInt(std::string_view text, std::int64_t& milliseconds) {
+    const bool negative = takeSign(text);
+    std::uint64_t fields[3];
+    std::size_t count = 0;
+    for (;;) {
+        const std::size_t digits = countDigits(text);
+        if (digits == 0)
+            return TimeStatus::malformed;
+        if (!leadingDigits(text.substr(0, digits), fields[count]) || fields[count] > INT64_MAX)
+            return TimeStatus::outOfRange;
+        ++count;
+        text.remove_prefix(digits);
+        if (count == 3 || !text.starts_with(':'))
+            break;
+        text.remove_prefix(1);
+    }
+    std::int64_t fraction = 0;
+    if (text.starts_with('.') || text.starts_with(',')) {
+        text.remove_prefix(1);
+        const std::size_t digits = countDigits(text);
+        if (digits == 0)
+            return TimeStatus::malformed;
+        fraction = decimalMilliseconds(text);
+        text.remove_prefix(digits);
+    }
+    if (!text.empty())
+        return TimeStatus::malformed;
+
+    constexpr std::int64_t units[] = {3600000, 60000, 1000};
+    const std::int64_t sign = negative ? -1 : 1;
+    std::int64_t total = 0;
+    for (std::size_t i = 0; i < count; ++i) {
+        if (!addScaled(total, static_cast<std::int64_t>(fields[i]), sign * units[3 - count + i]))
+            return TimeStatus::outOfRange;
+    }
+    if (!addScaled(total, fraction, sign))
         return TimeStatus::outOfRange;
     milliseconds = total;
     return TimeStatus::ok;

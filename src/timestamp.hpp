@@ -10,10 +10,15 @@ bool parseInteger(std::string_view text, std::int64_t& value);
 
 enum class TimeStatus { ok, malformed, outOfRange };
 
-// Reads 'H:M:S.F' into milliseconds. The fraction counts milliseconds ('5' is 5 ms) and a sign
-// before the hours applies to the whole time. Malformed when a separator is missing; out of
-// range when a field or a sum on the way does not fit in 64 bits.
+// Reads a chapter file's 'H:M:S.F' into milliseconds, as muxers do: hours, minutes and seconds by
+// the atoi rule, then '.' or ',' and a decimal fraction of a second (its first three digits; none
+// and no point count 0). A sign before the hours applies to the whole time. Malformed without
+// both colons; out of range when a field or a sum on the way does not fit in 64 bits.
 TimeStatus timestampToInt(std::string_view text, std::int64_t& milliseconds);
+
+// Reads a time given on the command line strictly, in the forms players and probes print: an
+// optional sign, then SS, MM:SS or HH:MM:SS in digits, then optionally '.' or ',' and digits.
+TimeStatus timeArgumentToInt(std::string_view text, std::int64_t& milliseconds);
 
 // Renders milliseconds as 'HH:MM:SS.mmm' at out (hours widen as needed, '-' before negative
 // times), which timestampToInt reads back to the same value. Returns the end of what it wrote.

@@ -13,6 +13,14 @@ const std::string twoPartsFiveMinutesApart =
     "CHAPTER01=00:00:00.000\nCHAPTER01NAME=A\nCHAPTER02=00:20:00.000\nCHAPTER02NAME=B\n"
     "CHAPTER03=00:25:00.000\nCHAPTER03NAME=A\nCHAPTER04=00:45:00.000\nCHAPTER04NAME=B\n";
 
+// ASCII text as UTF-16 code units.
+std::string utf16(std::string_view ascii, bool littleEndian) {
+    std::string units;
+    for (const char c : ascii)
+        units += littleEndian ? std::string{c, '\0'} : std::string{'\0', c};
+    return units;
+}
+
 TEST_P(Cli, Run) {
     const CliCase& c = GetParam();
     ScratchDir dir;
@@ -82,9 +90,43 @@ const CliCase mergeCases[] = {
      "",
      0},
     {"FileWithoutChaptersKeepsOffsets",
-     {{"a", part}, {"notes", "just text\n\n"}},
-     {"a", "notes", "-d=00:05:00.000", "a"},
+     {{"a", part}, {"notes", "\n  \njust text\n\n"}, {"blank", " \n\t\r\n"}},
+     {"a", "notes", "blank", "-d=00:05:00.000", "a"},
      twoPartsFiveMinutesApart,
+     "chapcat: notes: no chapter lines (CHAPTERnn=time, CHAPTERnnNAME=title)\n",
+     1},
+    {"OtherFormatsNamed",
+     {{"xml", "\xEF\xBB\xBF<?xml version=\"1.0\"?>\n<Chapters/>\n"},
+      {"ff", ";FFMETADATA1\n[CHAPTER]\n"}},
+     {"xml", "ff"},
+     "",
+     "chapcat: xml: no chapter lines; this looks like Matroska XML chapters, but chapcat reads "
+     "CHAPTERnn= lines\n"
+     "chapcat: ff: no chapter lines; this looks like FFmpeg metadata, but chapcat reads "
+     "CHAPTERnn= lines\n",
+     1},
+    {"PartsCountingFromZeroDoNotShareNumbers",
+     {{"z", "CHAPTER00=00:00:00.000\nCHAPTER00NAME=A\nCHAPTER01=00:01:00.000\n"}},
+     {"z", "z"},
+     "CHAPTER00=00:00:00.000\nCHAPTER00NAME=A\nCHAPTER01=00:01:00.000\n"
+     "CHAPTER02=00:01:00.000\nCHAPTER02NAME=A\nCHAPTER03=00:02:00.000\n",
+     "",
+     0},
+    {"TimesAsMuxersReadThem",
+     {{"a", "CHAPTER01=00:00:10.5\nCHAPTER02=00:00:12,25\nCHAPTER03=00:08:40\n"
+            "CHAPTER04=0:9:2.123456789\n"}},
+     {"a"},
+     "CHAPTER01=00:00:10.500\nCHAPTER02=00:00:12.250\nCHAPTER03=00:08:40.000\n"
+     "CHAPTER04=00:09:02.123\n",
+     "",
+     0},
+    {"Utf16Decoded",
+     {{"le", "\xFF\xFE" + utf16("CHAPTER1NAME=", true) +
+                 std::string("\xE9\0\x3D\xD8\x00\xDE\0\xD8x\0", 10) + utf16("\r\n", true)},
+      {"be", "\xFE\xFF" + utf16("CHAPTER1NAME=z", false) + "\x41"}},
+     {"le", "be"},
+     "CHAPTER01NAME=\xC3\xA9\xF0\x9F\x98\x80\xEF\xBF\xBDx\n"
+     "CHAPTER02NAME=z\xEF\xBF\xBD\n",
      "",
      0},
     {"NameOnlyFileMovesChapterNumbersOnly",
@@ -114,10 +156,21 @@ const CliCase mergeCases[] = {
      "CHAPTER01=00:00:01.000\n",
      "",
      0},
-    {"UnknownOptionsIgnored",
+    {"UnknownOptionsWarnedAndIgnored",
      {{"a", part}},
-     {"-", "--", "-d", "-dx", "-x", "--foo", "-pal", "-none", "a"},
+     {"-d", "-dx", "-x", "--foo", "-pal", "-none", "a"},
      part,
+     "chapcat: ignoring unknown option '-d'; see 'chapcat --help'\n"
+     "chapcat: ignoring unknown option '-dx'; see 'chapcat --help'\n"
+     "chapcat: ignoring unknown option '-x'; see 'chapcat --help'\n"
+     "chapcat: ignoring unknown option '--foo'; see 'chapcat --help'\n",
+     0},
+    {"StandardInputAndEndOfOptions",
+     {{".stdin", part},
+      {"-p", part},
+      {"--help", "CHAPTER01=00:00:00.000\nCHAPTER02=00:10:00.000\n"}},
+     {"-", "-d=5:00", "--", "-p", "--help", "-"},
+     twoPartsFiveMinutesApart + "CHAPTER05=00:45:00.000\nCHAPTER06=00:55:00.000\n",
      "",
      0},
 };
@@ -183,6 +236,8 @@ INSTANTIATE_TEST_SUITE_P(FrameRate, Cli, testing::ValuesIn(frameRateCases),
                          [](const auto& info) { return std::string(info.param.what); });
 
 const std::string tryHelp = "Try 'chapcat --help' for more information.\n";
+const std::string expectedTime =
+    "expected a time such as -d=00:05:00.000, -d=1:05.5 or -d=20.039\n";
 
 const CliCase failureCases[] = {
     {"MissingFileStopsTheRun",
@@ -192,18 +247,25 @@ const CliCase failureCases[] = {
      "Failed to open \"missing\".\n",
      1},
     {"EmptyArgumentIsAFileName", {{"a", part}}, {"", "a"}, "", "Failed to open \"\".\n", 1},
-    {"MalformedDelayIsAUsageError",
+    {"MalformedDelaysAreUsageErrors",
      {{"a", part}},
-     {"a", "-d=5", "a"},
+     {"a", "-d=5:", "-d=ab:cd:ef.gh", "-d= 5", "a"},
      "",
-     "chapcat: invalid delay '-d=5': expected a time such as -d=00:05:00.000\n" + tryHelp,
+     "chapcat: invalid delay '-d=5:': " + expectedTime + tryHelp,
      2},
     {"EmptyDelayIsAUsageError",
      {{"a", part}},
      {"a", "-d="},
      "",
-     "chapcat: invalid delay '-d=': expected a time such as -d=00:05:00.000\n" + tryHelp,
+     "chapcat: invalid delay '-d=': " + expectedTime + tryHelp,
      2},
+    {"DelaysInEveryForm",
+     {{"f", tenMinutes}},
+     {"-d=20.039", "f", "-d=1:05.5", "-d=-00:00:01", "f"},
+     "CHAPTER01=00:00:20.039\nCHAPTER02=00:10:20.039\n"
+     "CHAPTER03=00:11:24.539\nCHAPTER04=00:21:24.539\n",
+     "",
+     0},
     {"DelaysPastTheRange",
      {{"a", part}},
      {"-d=2000000000000:00:00.000", "a", "-d=2000000000000:00:00.000", "a"},

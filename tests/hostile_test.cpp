@@ -26,7 +26,7 @@ const CliCase hostileCases[] = {
                            "99\n",
                            24)}},
      {"FILE"},
-     "CHAPTER01=00:00:01.005\n",
+     "CHAPTER01=00:00:01.500\n",
      "",
      0},
     {"ThirtyDigitChapterNumber",

@@ -78,6 +78,9 @@ inline ToolRun runTool(const ScratchDir& dir, const std::vector<std::string>& ar
                         : stdoutTo == StdoutTo::append
                             ? open(outPath.c_str(), O_WRONLY | O_APPEND)
                             : open(outPath.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0600);
+        // Standard input is the file .stdin where a case has one.
+        const int in = open(".stdin", O_RDONLY);
+        dup2(in >= 0 ? in : open("/dev/null", O_RDONLY), STDIN_FILENO);
         dup2(out, STDOUT_FILENO);
         dup2(err, STDERR_FILENO);
         close(out);

@@ -27,11 +27,18 @@ struct ParseCase {
 TEST(TimestampToInt, ReadsFieldsByTheAtoiRule) {
     const ParseCase cases[] = {
         {"00:00:00.000", 0},
-        {"1:2:3.4", 3723004},
+        {"1:2:3.4", 3723400},
         {"01:02:33.750", 3753750},
-        {"00:00:00.5", 5},         // the fraction counts milliseconds
-        {"00:00:00.5000", 5000},   // even past a second
-        {"00:00:01.5 ms", 1005},   // text after the digits is ignored
+        {"00:00:00.5", 500},          // a decimal fraction of a second
+        {"00:00:00.05", 50},          //
+        {"00:00:02.123456789", 2123}, // digits past milliseconds are dropped
+        {"00:00:00.9999", 999},       //
+        {"00:00:00.99999999999999999999", 999},
+        {"00:00:10,5", 10500},     // a decimal comma
+        {"00:08:40", 520000},      // no fraction: a whole second
+        {"00:00:01.", 1000},       //
+        {"00:00:01.-5", 1000},     // the fraction is digits only
+        {"00:00:01.5 ms", 1500},   // text after the digits is ignored
         {"ab:cd:ef.gh", 0},        // fields without digits count 0
         {" 1:00:00.000", 3600000}, // leading white space
         {"100:00:00.000", 360000000},
@@ -57,19 +64,52 @@ TEST(TimestampToInt, SignBeforeHoursAppliesToWholeTime) {
 }
 
 TEST(TimestampToInt, RejectsMissingSeparatorsAndOverflow) {
-    const char* cases[] = {
-        "",
-        "00:10:00",
-        "10:00.000",
-        "00.00:00:000",
-        "Intro",
-        "2562047788016:00:00.000",      // hours past the int64 range of milliseconds
-        "99999999999999999999:00:00.0", // hours past int64 itself
-        "00:00:00.99999999999999999999",
-        "2562047788015:12:55.808", // one past INT64_MAX
+    const struct {
+        const char* text;
+        TimeStatus status;
+    } cases[] = {
+        {"", TimeStatus::malformed},
+        {"10:00.000", TimeStatus::malformed},
+        {"Intro", TimeStatus::malformed},
+        {"2562047788016:00:00.000", TimeStatus::outOfRange},      // hours past int64 milliseconds
+        {"99999999999999999999:00:00.0", TimeStatus::outOfRange}, // hours past int64 itself
+        {"2562047788015:12:55.808", TimeStatus::outOfRange},      // one past INT64_MAX
+        {"2562047788016:-60:00.000", TimeStatus::outOfRange},     // fits, but not on the way
     };
-    for (const char* text : cases)
-        EXPECT_EQ(timestampToInt(text), std::nullopt) << text;
+    for (const auto& c : cases) {
+        std::int64_t milliseconds;
+        EXPECT_EQ(::timestampToInt(c.text, milliseconds), c.status) << c.text;
+    }
+}
+
+// Command-line times: what players and probes print, and nothing else.
+TEST(TimeArgumentToInt, ReadsStrictly) {
+    const ParseCase cases[] = {
+        {"20.039", 20039},
+        {"1:05.5", 65500},
+        {"-00:00:01", -1000},
+        {"+1:00:00,25", 3600250},
+        {"00:05:00.000", 300000},
+        {"0", 0},
+        {"90", 90000},
+        {"1:2:3.123456", 3723123},
+        {"ab:cd:ef.gh", std::nullopt},
+        {"::.", std::nullopt},
+        {" 5", std::nullopt},
+        {"5:", std::nullopt},
+        {"5.", std::nullopt},
+        {".5", std::nullopt},
+        {"1:2:3:4", std::nullopt},
+        {"5s", std::nullopt},
+        {"--5", std::nullopt},
+        {"", std::nullopt},
+        {"2562047788016:00:00", std::nullopt},
+    };
+    for (const auto& c : cases) {
+        std::int64_t milliseconds;
+        const bool ok = timeArgumentToInt(c.text, milliseconds) == TimeStatus::ok;
+        EXPECT_EQ(ok ? std::optional(milliseconds) : std::nullopt, c.expected) << c.text;
+    }
 }
 
 TEST(IntToTimestamp, RendersNormalForm) {
