@@ -27,8 +27,10 @@ constexpr std::string_view usage =
     "Example:\n"
     "  chapcat part1.txt -d=00:02:32.900 part2.txt part3.txt > whole.txt\n"
     "\n"
-    "Exit status: 0 success; 1 a file could not be opened or read, a malformed\n"
-    "chapter line was skipped, or output failed; 2 a bad command line.\n";
+    "Warnings (unknown options, skipped lines, files without chapter lines) go to\n"
+    "standard error, prefixed 'chapcat: ' and naming the file and line.\n"
+    "Exit status: 0 success; 1 a file could not be opened or read, a chapter line\n"
+    "was skipped, a file had no chapter line, or output failed; 2 a bad command line.\n";
 
 constexpr std::string_view tryHelp = "\nTry 'chapcat --help' for more information.";
 
