@@ -122,7 +122,12 @@ int run(const Plan& plan, Streams streams, Output& output) {
             report(output, name + ": input file is output file");
             return 1;
         }
-        Part part = startPart(carried, step.delay, step.pal2Film, step.threeTwoPulldown);
+        Part part =
+            startPart(carried, step.delay, step.length, step.pal2Film, step.threeTwoPulldown);
+        if (part.endOutOfRange) {
+            status = 1;
+            report(output, name + ": end of part out of range; its length is ignored");
+        }
         const bool carryOn = readPart(step, fd, reader, part, writer, output, status);
         closeInput();
         if (!carryOn)

@@ -2,7 +2,8 @@
 
 #include "frame_rate.hpp"
 
-Part startPart(const Carried& carried, std::int64_t delay, bool pal2Film, bool threeTwoPulldown) {
+Part startPart(const Carried& carried, std::int64_t delay, std::optional<std::int64_t> length,
+               bool pal2Film, bool threeTwoPulldown) {
     // The plan has checked that all delays together fit.
     Part part{};
     part.chapterOffset = part.lastChapter = carried.chapterOffset;
@@ -11,6 +12,16 @@ Part startPart(const Carried& carried, std::int64_t delay, bool pal2Film, bool t
     part.pal2Film = pal2Film;
     part.threeTwoPulldown = threeTwoPulldown;
     part.continues = carried.anyChapter;
+    if (length) {
+        // The length is in output time: it is not converted.
+        std::int64_t start = part.timeDelay;
+        std::int64_t end;
+        part.endOutOfRange = !convertFrameRate(start, pal2Film, threeTwoPulldown) ||
+                             __builtin_add_overflow(part.timeOffset, start, &start) ||
+                             __builtin_add_overflow(start, *length, &end);
+        if (!part.endOutOfRange)
+            part.end = end;
+    }
     return part;
 }
 
@@ -41,6 +52,8 @@ ChapterLine place(Part& part, ChapterLine line) {
 
 Carried endPart(const Carried& carried, const Part& part) {
     const bool anyChapter = carried.anyChapter || part.placedAny;
+    if (part.end)
+        return {part.lastChapter, *part.end, 0, anyChapter};
     if (part.lastTime)
         return {part.lastChapter, *part.lastTime, 0, anyChapter};
     return {part.lastChapter, carried.timeOffset, part.timeDelay, anyChapter};

@@ -24,13 +24,20 @@ struct Part {
     bool placedAny;                       // this part placed a chapter line
     std::int64_t lastChapter;             // the number of the last chapter line placed
     std::optional<std::int64_t> lastTime; // the last time placed
+    // Where the part ends in the joined video, when its length was given: its start S, where
+    // its own 00:00:00.000 goes, plus the length. Empty, and endOutOfRange, where that does not
+    // fit.
+    std::optional<std::int64_t> end;
+    bool endOutOfRange;
 };
 
-Part startPart(const Carried& carried, std::int64_t delay, bool pal2Film, bool threeTwoPulldown);
+Part startPart(const Carried& carried, std::int64_t delay, std::optional<std::int64_t> length,
+               bool pal2Film, bool threeTwoPulldown);
 
 // Renumbers a chapter line and places its time at T + conversion(D + time); a part that counts
 // from chapter 0 continues one past the chapter before it. A number or time that does not fit
 // turns the line into numberOutOfRange or timeOutOfRange, placing nothing.
 ChapterLine place(Part& part, ChapterLine line);
 
+// The next part starts at the end of this one where its length was given, else at its last time.
 Carried endPart(const Carried& carried, const Part& part);

@@ -18,6 +18,9 @@ constexpr std::string_view usage =
     "Options apply to the files named after them:\n"
     "  -d=TIME    add TIME to the next file's times; TIME is SS, MM:SS or HH:MM:SS,\n"
     "             with an optional fraction (.5 or ,5) and sign: -d=20.039, -d=-1:05.5\n"
+    "  --length=TIME  the next file's part lasts TIME in the joined video (as a\n"
+    "             probe reports it; never stretched): the file after it starts\n"
+    "             where that part ends, whatever its chapters\n"
     "  -p         PAL to film: stretch times by 1001/960 (25 fps to 23.976 fps)\n"
     "  -t         3:2 pulldown: stretch times by 1.001\n"
     "  -n         switch -p and -t off again\n"
@@ -48,6 +51,8 @@ std::variant<Answer, Plan> planRun(std::span<const char* const> args) {
     bool threeTwoPulldown = false;
     bool optionsEnded = false;
     std::int64_t delay = 0;
+    std::optional<std::int64_t> length; // for the next input
+    std::string_view lengthArg;
     std::uint64_t delayMagnitudes = 0; // bounds every sum of delays the run can form
     for (const std::string_view arg : args) {
         const bool isOption = !optionsEnded && arg.starts_with('-') && arg != "-";
@@ -60,8 +65,9 @@ std::variant<Answer, Plan> planRun(std::span<const char* const> args) {
         if (!isOption) {
             const bool standardInput = arg == "-";
             plan.steps.push_back({standardInput ? "standard input" : arg, standardInput, pal2Film,
-                                  threeTwoPulldown, delay});
+                                  threeTwoPulldown, delay, length});
             delay = 0;
+            length.reset();
             continue;
         }
         const char option = arg[1];
@@ -88,11 +94,26 @@ std::variant<Answer, Plan> planRun(std::span<const char* const> args) {
                 error = Answer{2, {}, "delays out of range at '" + std::string(arg) + "'"};
             else
                 delay += value;
+        } else if (arg.starts_with("--length=")) {
+            std::int64_t value = 0;
+            if (length)
+                error = usageError("two lengths, '" + std::string(lengthArg) + "' and '" +
+                                   std::string(arg) + "', for one file");
+            else if (timeArgumentToInt(arg.substr(9), value) != TimeStatus::ok)
+                error = usageError("invalid length '" + std::string(arg) +
+                                   "': expected a time such as --length=00:42:17.480 or "
+                                   "--length=2537.48");
+            else if (value < 0)
+                error = usageError("negative length '" + std::string(arg) + "'");
+            length = value;
+            lengthArg = arg;
         } else {
             plan.warnings.push_back("ignoring unknown option '" + std::string(arg) +
                                     "'; see 'chapcat --help'");
         }
     }
+    if (!error && length)
+        error = usageError("length '" + std::string(lengthArg) + "' with no file after it");
     if (error)
         return *error;
     return plan;

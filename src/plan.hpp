@@ -3,6 +3,7 @@
 #include "writer.hpp"
 
 #include <cstdint>
+#include <optional>
 #include <span>
 #include <string>
 #include <string_view>
@@ -15,7 +16,8 @@ struct Step {
     bool standardInput;
     bool pal2Film;
     bool threeTwoPulldown;
-    std::int64_t delay; // the delays given since the input before
+    std::int64_t delay;                 // the delays given since the input before
+    std::optional<std::int64_t> length; // of this part in the joined video, if given
 };
 
 struct Plan {

@@ -259,6 +259,32 @@ const CliCase failureCases[] = {
      "",
      "chapcat: invalid delay '-d=': " + expectedTime + tryHelp,
      2},
+    {"PartsPlacedByTheirLengths",
+     {{"f", tenMinutes}, {"empty", ""}},
+     {"--length=30:00", "f", "-d=1", "-p", "--length=2:00", "empty", "--length=0", "f", "f"},
+     // The delay is stretched with the part it precedes; lengths never are.
+     tenMinutes + "CHAPTER03=00:32:01.043\nCHAPTER04=00:42:26.668\n"
+                  "CHAPTER05=00:32:01.043\nCHAPTER06=00:42:26.668\n",
+     "",
+     0},
+    {"LengthUsageErrors",
+     {{"f", tenMinutes}},
+     {"--length=-1", "f"},
+     "",
+     "chapcat: negative length '--length=-1'\n" + tryHelp,
+     2},
+    {"TwoLengthsForOneFile",
+     {{"f", tenMinutes}},
+     {"--length=1", "--length=2", "f"},
+     "",
+     "chapcat: two lengths, '--length=1' and '--length=2', for one file\n" + tryHelp,
+     2},
+    {"LengthWithNoFileAfterIt",
+     {{"f", tenMinutes}},
+     {"f", "--length=5"},
+     "",
+     "chapcat: length '--length=5' with no file after it\n" + tryHelp,
+     2},
     {"DelaysInEveryForm",
      {{"f", tenMinutes}},
      {"-d=20.039", "f", "-d=1:05.5", "-d=-00:00:01", "f"},
@@ -337,7 +363,7 @@ TEST(Help, ListsEveryOptionAndReadsNoFile) {
     EXPECT_EQ(run.err, "");
     EXPECT_TRUE(run.out.starts_with("Usage: chapcat")) << run.out;
     const std::string manual = readWhole(CHAPCAT_SOURCE_DIR "/chapcat.1");
-    for (const std::string option : {"-d=", "-p", "-t", "-n", "--help", "--version"}) {
+    for (const std::string option : {"-d=", "--length=", "-p", "-t", "-n", "--help", "--version"}) {
         EXPECT_NE(run.out.find("\n  " + option), std::string::npos) << option;
         std::string escaped; // roff writes each '-' as '\-'
         for (char c : option)
