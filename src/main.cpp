@@ -30,7 +30,6 @@ bool isBlank(std::string_view text) {
 
 // What a file without chapter lines seems to be, for its warning.
 std::string noChaptersIn(std::string_view firstLine) {
-    firstLine.remove_prefix(firstLine.find_first_not_of(" \t"));
     const char* looksLike = firstLine.starts_with('<')              ? "Matroska XML chapters"
                             : firstLine.starts_with(";FFMETADATA1") ? "FFmpeg metadata"
                                                                     : nullptr;
@@ -45,7 +44,9 @@ bool readPart(const Step& step, int fd, LineReader& reader, Part& part, const Wr
     startReading(reader, fd);
     const std::string name(step.name);
     bool sawChapterLine = false;
-    std::string firstLine; // the first line that is not blank, while no chapter line is seen
+    // The start of the first line that is not blank, from its first character, while no
+    // chapter line is seen.
+    std::string firstLine;
     Line line;
     for (NextLine next; (next = nextLine(reader, line)) != NextLine::end;) {
         if (next == NextLine::needInput) {
@@ -70,7 +71,7 @@ bool readPart(const Step& step, int fd, LineReader& reader, Part& part, const Wr
         switch (placed.kind) {
         case LineKind::other:
             if (!sawChapterLine && firstLine.empty() && !isBlank(line.text))
-                firstLine = line.text.substr(0, 64);
+                firstLine = line.text.substr(line.text.find_first_not_of(" \t"), 64);
             break;
         case LineKind::time:
         case LineKind::name:

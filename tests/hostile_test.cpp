@@ -47,6 +47,13 @@ const CliCase hostileCases[] = {
      chapter,
      "chapcat: FILE:1: chapter line longer than 1 MiB; line skipped\n",
      1},
+    {"TextAfterLongIndent",
+     {{"FILE", std::string(100, ' ') + "<Chapters>\n"}},
+     {"FILE"},
+     "",
+     "chapcat: FILE: no chapter lines; this looks like Matroska XML chapters, but chapcat "
+     "reads CHAPTERnn= lines\n",
+     1},
     {"LongOtherLineDropped",
      {{"FILE", "CHAPTE" + std::string(2000000, '\r') + "x\n" + chapter}},
      {"FILE"},
