@@ -1,4 +1,5 @@
 #include "timestamp.hpp"
+#include "timestamp_values.hpp"
 
 #include <gtest/gtest.h>
 
@@ -8,16 +9,8 @@
 
 namespace {
 
-std::optional<std::int64_t> timestampToInt(std::string_view text) {
-    std::int64_t milliseconds;
-    return ::timestampToInt(text, milliseconds) == TimeStatus::ok ? std::optional(milliseconds)
-                                                                  : std::nullopt;
-}
-
-std::string intToTimestamp(std::int64_t milliseconds) {
-    char text[maxTimestampSize];
-    return {text, ::intToTimestamp(text, milliseconds)};
-}
+using values::intToTimestamp;
+using values::timestampToInt;
 
 struct ParseCase {
     const char* text;

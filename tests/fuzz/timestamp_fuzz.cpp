@@ -1,5 +1,6 @@
 // Fuzzes the timestamp codec: whatever parses renders back to text that parses to the same
 // time, and every rendering parses.
+#include "../timestamp_values.hpp"
 #include "timestamp.hpp"
 
 #include <cstdlib>
@@ -9,16 +10,8 @@
 
 namespace {
 
-std::optional<std::int64_t> timestampToInt(std::string_view text) {
-    std::int64_t milliseconds;
-    return ::timestampToInt(text, milliseconds) == TimeStatus::ok ? std::optional(milliseconds)
-                                                                   : std::nullopt;
-}
-
-std::string intToTimestamp(std::int64_t milliseconds) {
-    char text[maxTimestampSize];
-    return {text, ::intToTimestamp(text, milliseconds)};
-}
+using values::intToTimestamp;
+using values::timestampToInt;
 
 } // namespace
 
