@@ -6,6 +6,7 @@
 #include "output.hpp"
 #include "placement.hpp"
 #include "plan.hpp"
+#include "timeline.hpp"
 #include "writer.hpp"
 
 #include <cerrno>
@@ -38,9 +39,25 @@ std::string noChaptersIn(std::string_view firstLine) {
                      : "no chapter lines (CHAPTERnn=time, CHAPTERnnNAME=title)";
 }
 
+// What the run carries from input to input besides the placement.
+struct Joining {
+    const Writer& writer;
+    Output& output;
+    LineReader reader;
+    Timeline timeline;
+    int status = 0;
+};
+
+void warn(Joining& run, const Report& found, std::string_view name) {
+    if (found.finding == Finding::beforeZero)
+        run.status = 1;
+    report(run.output, describe(found, name, false));
+}
+
 // Reads one input to its end, writing its chapters. Returns false when the run must stop.
-bool readPart(const Step& step, int fd, LineReader& reader, Part& part, const Writer& writer,
-              Output& output, int& status) {
+bool readPart(const Step& step, int fd, Part& part, Joining& run) {
+    Output& output = run.output;
+    LineReader& reader = run.reader;
     startReading(reader, fd);
     const std::string name(step.name);
     bool sawChapterLine = false;
@@ -59,8 +76,10 @@ bool readPart(const Step& step, int fd, LineReader& reader, Part& part, const Wr
             continue;
         }
         if (line.state == LineState::tooLong) {
+            if (const auto unpaired = breakPair(run.timeline))
+                warn(run, *unpaired, name);
             sawChapterLine = true;
-            status = 1;
+            run.status = 1;
             report(output, name + ":" + std::to_string(line.number) +
                                ": chapter line longer than 1 MiB; line skipped");
             continue;
@@ -74,17 +93,26 @@ bool readPart(const Step& step, int fd, LineReader& reader, Part& part, const Wr
                 firstLine = line.text.substr(line.text.find_first_not_of(" \t"), 64);
             break;
         case LineKind::time:
-        case LineKind::name:
-            writer.line(output, placed);
+        case LineKind::name: {
+            Report reports[maxReports];
+            const Checked checked = check(run.timeline, placed, line.number, part.end, reports);
+            for (int i = 0; i < checked.count; ++i)
+                warn(run, reports[i], name);
+            run.writer.line(output, placed);
             break;
+        }
         default:
-            status = 1;
+            if (const auto unpaired = breakPair(run.timeline))
+                warn(run, *unpaired, name);
+            run.status = 1;
             report(output, name + ":" + std::to_string(line.number) + ": " +
                                problemWith(placed.kind) + "; line skipped");
         }
     }
+    if (const auto unpaired = endOfPart(run.timeline))
+        warn(run, *unpaired, name);
     if (!sawChapterLine && !firstLine.empty()) {
-        status = 1;
+        run.status = 1;
         report(output, name + ": " + noChaptersIn(firstLine));
     }
     return flush(output);
@@ -99,14 +127,12 @@ bool isOutputFile(int fd, const Output& output) {
            input.st_ino == written.st_ino;
 }
 
-int run(const Plan& plan, Streams streams, Output& output) {
+int runPlan(const Plan& plan, Streams streams, Output& output) {
     for (const std::string& warning : plan.warnings)
         report(output, warning);
-    const Writer& writer = writerFor(plan.format);
-    writer.begin(output);
-    int status = 0;
+    Joining run{writerFor(plan.format), output, {}, {}};
+    run.writer.begin(output);
     Carried carried;
-    LineReader reader;
     for (const Step& step : plan.steps) {
         const std::string name(step.name);
         const int fd = step.standardInput ? streams.in : open(name.c_str(), O_RDONLY | O_CLOEXEC);
@@ -126,17 +152,17 @@ int run(const Plan& plan, Streams streams, Output& output) {
         Part part =
             startPart(carried, step.delay, step.length, step.pal2Film, step.threeTwoPulldown);
         if (part.endOutOfRange) {
-            status = 1;
+            run.status = 1;
             report(output, name + ": end of part out of range; its length is ignored");
         }
-        const bool carryOn = readPart(step, fd, reader, part, writer, output, status);
+        const bool carryOn = readPart(step, fd, part, run);
         closeInput();
         if (!carryOn)
             return 1;
         carried = endPart(carried, part);
     }
-    writer.end(output);
-    return flush(output) ? status : 1;
+    run.writer.end(output);
+    return flush(output) ? run.status : 1;
 }
 
 } // namespace
@@ -151,7 +177,7 @@ int runChapcat(std::span<const char* const> args, Streams streams) {
                 report(output, answer->message);
             return flush(output) ? answer->status : 1;
         }
-        return run(std::get<Plan>(planned), streams, output);
+        return runPlan(std::get<Plan>(planned), streams, output);
     } catch (const std::bad_alloc&) {
         flush(output);
         writeAll(streams.err, "chapcat: out of memory\n");

@@ -30,10 +30,12 @@ constexpr std::string_view usage =
     "Example:\n"
     "  chapcat part1.txt -d=00:02:32.900 part2.txt part3.txt > whole.txt\n"
     "\n"
-    "Warnings (unknown options, skipped lines, files without chapter lines) go to\n"
-    "standard error, prefixed 'chapcat: ' and naming the file and line.\n"
+    "Warnings (unknown options, skipped lines, files without chapter lines, and\n"
+    "what a muxer would object to in the merged list) go to standard error,\n"
+    "prefixed 'chapcat: ' and naming the file and line.\n"
     "Exit status: 0 success; 1 a file could not be opened or read, a chapter line\n"
-    "was skipped, a file had no chapter line, or output failed; 2 a bad command line.\n";
+    "was skipped, a file had no chapter line, a chapter starts before zero, or\n"
+    "output failed; 2 a bad command line.\n";
 
 constexpr std::string_view tryHelp = "\nTry 'chapcat --help' for more information.";
 

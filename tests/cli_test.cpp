@@ -48,22 +48,22 @@ const CliCase mergeCases[] = {
      "",
      0},
     {"CarriageReturnsAnywhere",
-     {{"a", "CHAP\rTER01=00:00:01.000\r\r\n"}},
+     {{"a", "CHAP\rTER01=00:00:01.000\r\r\nCHAPTER01NAME=x\r\n"}},
      {"a"},
-     "CHAPTER01=00:00:01.000\n",
+     named("CHAPTER01=00:00:01.000\n"),
      "",
      0},
     {"LastLineWithoutNewline",
      {{"a", "CHAPTER01=00:00:00.000\nCHAPTER01NAME=Intro"}},
-     {"a", "a"},
-     "CHAPTER01=00:00:00.000\nCHAPTER01NAME=Intro\nCHAPTER02=00:00:00.000\nCHAPTER02NAME=Intro\n",
+     {"a", "-d=1", "a"},
+     "CHAPTER01=00:00:00.000\nCHAPTER01NAME=Intro\nCHAPTER02=00:00:01.000\nCHAPTER02NAME=Intro\n",
      "",
      0},
     {"OnlyCarriageReturnsIsOneLine",
      {{"a", "CHAPTER05NAME=x\ry\r"}},
      {"a"},
      "CHAPTER05NAME=xy\n",
-     "",
+     "chapcat: a:1: chapter 05 has a name line but no time line\n",
      0},
     {"DelayBeforeFirstFile",
      {{"a", part}},
@@ -75,7 +75,8 @@ const CliCase mergeCases[] = {
      {{"a", part}},
      {"a", "-d=-00:05:00.000", "a"},
      part + "CHAPTER03=00:15:00.000\nCHAPTER03NAME=A\nCHAPTER04=00:35:00.000\nCHAPTER04NAME=B\n",
-     "",
+     "chapcat: a:1: chapter 03 (00:15:00.000) does not start after chapter 02 (00:20:00.000); "
+     "is a -d= or --length= missing before a?\n",
      0},
     {"DelaysAddUp",
      {{"a", part}},
@@ -106,18 +107,18 @@ const CliCase mergeCases[] = {
      "CHAPTERnn= lines\n",
      1},
     {"PartsCountingFromZeroDoNotShareNumbers",
-     {{"z", "CHAPTER00=00:00:00.000\nCHAPTER00NAME=A\nCHAPTER01=00:01:00.000\n"}},
-     {"z", "z"},
-     "CHAPTER00=00:00:00.000\nCHAPTER00NAME=A\nCHAPTER01=00:01:00.000\n"
-     "CHAPTER02=00:01:00.000\nCHAPTER02NAME=A\nCHAPTER03=00:02:00.000\n",
+     {{"z", named("CHAPTER00=00:00:00.000\nCHAPTER01=00:01:00.000\n")}},
+     {"--length=2:00", "z", "z"},
+     named("CHAPTER00=00:00:00.000\nCHAPTER01=00:01:00.000\n"
+           "CHAPTER02=00:02:00.000\nCHAPTER03=00:03:00.000\n"),
      "",
      0},
     {"TimesAsMuxersReadThem",
-     {{"a", "CHAPTER01=00:00:10.5\nCHAPTER02=00:00:12,25\nCHAPTER03=00:08:40\n"
-            "CHAPTER04=0:9:2.123456789\n"}},
+     {{"a", named("CHAPTER01=00:00:10.5\nCHAPTER02=00:00:12,25\nCHAPTER03=00:08:40\n"
+                  "CHAPTER04=0:9:2.123456789\n")}},
      {"a"},
-     "CHAPTER01=00:00:10.500\nCHAPTER02=00:00:12.250\nCHAPTER03=00:08:40.000\n"
-     "CHAPTER04=00:09:02.123\n",
+     named("CHAPTER01=00:00:10.500\nCHAPTER02=00:00:12.250\nCHAPTER03=00:08:40.000\n"
+           "CHAPTER04=00:09:02.123\n"),
      "",
      0},
     {"Utf16Decoded",
@@ -127,33 +128,39 @@ const CliCase mergeCases[] = {
      {"le", "be"},
      "CHAPTER01NAME=\xC3\xA9\xF0\x9F\x98\x80\xEF\xBF\xBDx\n"
      "CHAPTER02NAME=z\xEF\xBF\xBD\n",
-     "",
+     "chapcat: le:1: chapter 01 has a name line but no time line\n"
+     "chapcat: be:1: chapter 02 has a name line but no time line\n",
      0},
     {"NameOnlyFileMovesChapterNumbersOnly",
      {{"a", part}, {"names", "CHAPTER01NAME=X\nCHAPTER02NAME=Y\n"}},
      {"a", "names", "a"},
      part + "CHAPTER03NAME=X\nCHAPTER04NAME=Y\n"
             "CHAPTER05=00:20:00.000\nCHAPTER05NAME=A\nCHAPTER06=00:40:00.000\nCHAPTER06NAME=B\n",
-     "",
+     "chapcat: names:1: chapter 03 has a name line but no time line\n"
+     "chapcat: names:2: chapter 04 has a name line but no time line\n"
+     "chapcat: a:1: chapter 05 (00:20:00.000) does not start after chapter 02 (00:20:00.000); "
+     "is a -d= or --length= missing before a?\n",
      0},
     {"LastChapterLineSetsNextNumber",
      {{"a", "CHAPTER07=00:00:01.000\nCHAPTER03NAME=x\n"}},
      {"a", "a"},
      "CHAPTER07=00:00:01.000\nCHAPTER03NAME=x\nCHAPTER10=00:00:02.000\nCHAPTER06NAME=x\n",
-     "",
+     "chapcat: a:1: chapter 07 has a time line but no name line\n"
+     "chapcat: a:2: chapter 03 has a name line but no time line\n"
+     "chapcat: a:1: chapter 10 has a time line but no name line\n"
+     "chapcat: a:2: chapter 06 has a name line but no time line\n",
      0},
     {"ByteOrderMarkSkippedAtStart",
-     {{"a", "\xEF\xBB\xBF"
-            "CHAPTER01=00:00:01.000\n"}},
+     {{"a", "\xEF\xBB\xBF" + named("CHAPTER01=00:00:01.000\n")}},
      {"a", "a"},
-     "CHAPTER01=00:00:01.000\nCHAPTER02=00:00:02.000\n",
+     named("CHAPTER01=00:00:01.000\nCHAPTER02=00:00:02.000\n"),
      "",
      0},
     {"ByteOrderMarkElsewhereIsText",
-     {{"a", "CHAPTER01=00:00:01.000\n\xEF\xBB\xBF"
-            "CHAPTER02=00:00:02.000\n"}},
+     {{"a", named("CHAPTER01=00:00:01.000\n") + "\xEF\xBB\xBF"
+                                                "CHAPTER02=00:00:02.000\n"}},
      {"a"},
-     "CHAPTER01=00:00:01.000\n",
+     named("CHAPTER01=00:00:01.000\n"),
      "",
      0},
     {"UnknownOptionsWarnedAndIgnored",
@@ -168,61 +175,63 @@ const CliCase mergeCases[] = {
     {"StandardInputAndEndOfOptions",
      {{".stdin", part},
       {"-p", part},
-      {"--help", "CHAPTER01=00:00:00.000\nCHAPTER02=00:10:00.000\n"}},
+      {"--help", named("CHAPTER01=00:00:01.000\nCHAPTER02=00:10:00.000\n")}},
      {"-", "-d=5:00", "--", "-p", "--help", "-"},
-     twoPartsFiveMinutesApart + "CHAPTER05=00:45:00.000\nCHAPTER06=00:55:00.000\n",
+     twoPartsFiveMinutesApart + named("CHAPTER05=00:45:01.000\nCHAPTER06=00:55:00.000\n"),
      "",
      0},
 };
 INSTANTIATE_TEST_SUITE_P(Merge, Cli, testing::ValuesIn(mergeCases),
                          [](const auto& info) { return std::string(info.param.what); });
 
-const std::string tenMinutes = "CHAPTER01=00:00:00.000\nCHAPTER02=00:10:00.000\n";
+const std::string tenMinutes = named("CHAPTER01=00:00:00.000\nCHAPTER02=00:10:00.000\n");
 
 const CliCase frameRateCases[] = {
     {"PalToFilmDoesNotConvertTheCarriedTimeAgain",
      {{"f", tenMinutes}},
      {"-p", "f", "f"},
-     "CHAPTER01=00:00:00.000\nCHAPTER02=00:10:25.625\n"
-     "CHAPTER03=00:10:25.625\nCHAPTER04=00:20:51.250\n",
-     "",
+     named("CHAPTER01=00:00:00.000\nCHAPTER02=00:10:25.625\n"
+           "CHAPTER03=00:10:25.625\nCHAPTER04=00:20:51.250\n"),
+     "chapcat: f:1: chapter 03 (00:10:25.625) does not start after chapter 02 (00:10:25.625); "
+     "is a -d= or --length= missing before f?\n",
      0},
     {"Pulldown",
      {{"f", tenMinutes}},
      {"-t", "f"},
-     "CHAPTER01=00:00:00.000\nCHAPTER02=00:10:00.600\n",
+     named("CHAPTER01=00:00:00.000\nCHAPTER02=00:10:00.600\n"),
      "",
      0},
     {"BothPalFirst",
      {{"f", tenMinutes}},
      {"-t", "-p", "f"},
-     "CHAPTER01=00:00:00.000\nCHAPTER02=00:10:26.250\n",
+     named("CHAPTER01=00:00:00.000\nCHAPTER02=00:10:26.250\n"),
      "",
      0},
     {"KnownBySecondCharacter",
      {{"f", tenMinutes}},
      {"-tv", "-pal", "f"},
-     "CHAPTER01=00:00:00.000\nCHAPTER02=00:10:26.250\n",
+     named("CHAPTER01=00:00:00.000\nCHAPTER02=00:10:26.250\n"),
      "",
      0},
     {"NoneSwitchesBothOff", {{"f", tenMinutes}}, {"-t", "-p", "-n", "f"}, tenMinutes, "", 0},
     {"SwitchedOffAfterFirstFile",
      {{"f", tenMinutes}},
      {"-p", "f", "-n", "f"},
-     "CHAPTER01=00:00:00.000\nCHAPTER02=00:10:25.625\n"
-     "CHAPTER03=00:10:25.625\nCHAPTER04=00:20:25.625\n",
-     "",
+     named("CHAPTER01=00:00:00.000\nCHAPTER02=00:10:25.625\n"
+           "CHAPTER03=00:10:25.625\nCHAPTER04=00:20:25.625\n"),
+     "chapcat: f:1: chapter 03 (00:10:25.625) does not start after chapter 02 (00:10:25.625); "
+     "is a -d= or --length= missing before f?\n",
      0},
     {"SwitchedOnForSecondFile",
      {{"f", tenMinutes}},
-     {"f", "-p", "f"},
-     tenMinutes + "CHAPTER03=00:10:00.000\nCHAPTER04=00:20:25.625\n",
+     {"f", "-p", "-d=1", "f"},
+     tenMinutes + named("CHAPTER03=00:10:01.043\nCHAPTER04=00:20:26.668\n"),
      "",
      0},
     {"DelayConvertedWithTheFileItPrecedes",
      {{"f", tenMinutes}},
      {"-p", "-d=00:01:00.000", "f"},
-     "CHAPTER01=00:01:02.563\nCHAPTER02=00:11:28.188\n",
+     named("CHAPTER01=00:01:02.563\nCHAPTER02=00:11:28.188\n"),
      "",
      0},
     {"NamesAreNeverConverted",
@@ -263,9 +272,11 @@ const CliCase failureCases[] = {
      {{"f", tenMinutes}, {"empty", ""}},
      {"--length=30:00", "f", "-d=1", "-p", "--length=2:00", "empty", "--length=0", "f", "f"},
      // The delay is stretched with the part it precedes; lengths never are.
-     tenMinutes + "CHAPTER03=00:32:01.043\nCHAPTER04=00:42:26.668\n"
-                  "CHAPTER05=00:32:01.043\nCHAPTER06=00:42:26.668\n",
-     "",
+     tenMinutes + named("CHAPTER03=00:32:01.043\nCHAPTER04=00:42:26.668\n"
+                        "CHAPTER05=00:32:01.043\nCHAPTER06=00:42:26.668\n"),
+     "chapcat: f:3: chapter 04 (00:42:26.668) starts after the end of its part (00:32:01.043)\n"
+     "chapcat: f:1: chapter 05 (00:32:01.043) does not start after chapter 04 (00:42:26.668); "
+     "is a -d= or --length= missing before f?\n",
      0},
     {"LengthUsageErrors",
      {{"f", tenMinutes}},
@@ -288,8 +299,8 @@ const CliCase failureCases[] = {
     {"DelaysInEveryForm",
      {{"f", tenMinutes}},
      {"-d=20.039", "f", "-d=1:05.5", "-d=-00:00:01", "f"},
-     "CHAPTER01=00:00:20.039\nCHAPTER02=00:10:20.039\n"
-     "CHAPTER03=00:11:24.539\nCHAPTER04=00:21:24.539\n",
+     named("CHAPTER01=00:00:20.039\nCHAPTER02=00:10:20.039\n"
+           "CHAPTER03=00:11:24.539\nCHAPTER04=00:21:24.539\n"),
      "",
      0},
     {"DelaysPastTheRange",
@@ -299,10 +310,11 @@ const CliCase failureCases[] = {
      "chapcat: delays out of range at '-d=2000000000000:00:00.000'\n",
      2},
     {"MalformedTimeLineSkipped",
-     {{"bad", "CHAPTER01=00:00:01.000\nCHAPTER02=soon\nCHAPTER03=00:00:03.000\n"}},
+     {{"bad", named("CHAPTER01=00:00:01.000\nCHAPTER02=soon\nCHAPTER03=00:00:03.000\n")}},
      {"bad"},
-     "CHAPTER01=00:00:01.000\nCHAPTER03=00:00:03.000\n",
-     "chapcat: bad:2: malformed chapter time; line skipped\n",
+     named("CHAPTER01=00:00:01.000\n") + "CHAPTER02NAME=x\n" + named("CHAPTER03=00:00:03.000\n"),
+     "chapcat: bad:3: malformed chapter time; line skipped\n"
+     "chapcat: bad:4: chapter 02 has a name line but no time line\n",
      1},
     {"TimeOutOfRange",
      {{"a", "CHAPTER01=2562047788015:00:00.000\n"}},
@@ -316,6 +328,29 @@ const CliCase failureCases[] = {
      "",
      "chapcat: a:1: chapter number out of range; line skipped\n",
      1},
+    {"ChapterBeforeZeroIsWrittenButFails",
+     {{"a", named("CHAPTER01=00:00:10.000\nCHAPTER02=00:00:30.000\n")}},
+     {"-d=-20", "a"},
+     named("CHAPTER01=-00:00:10.000\nCHAPTER02=00:00:10.000\n"),
+     "chapcat: a:1: chapter 01 starts at -00:00:10.000, before 00:00:00.000, which muxers "
+     "reject\n",
+     1},
+    {"ChapterNotAfterTheOneBefore",
+     {{"a", named("CHAPTER01=00:05:00.000\nCHAPTER02=00:05:00.000\nCHAPTER03=00:01:00.000\n")}},
+     {"a"},
+     named("CHAPTER01=00:05:00.000\nCHAPTER02=00:05:00.000\nCHAPTER03=00:01:00.000\n"),
+     "chapcat: a:3: chapter 02 (00:05:00.000) does not start after chapter 01 (00:05:00.000)\n"
+     "chapcat: a:5: chapter 03 (00:01:00.000) does not start after chapter 02 (00:05:00.000)\n",
+     0},
+    {"NameAndTimePairInEitherOrder",
+     {{"a", "CHAPTER01NAME=A\nCHAPTER01=00:00:00.000\n\n# B\nCHAPTER02=00:01:00.000\n"
+            "CHAPTER02NAME=B\nCHAPTER03=00:02:00.000\nCHAPTER04NAME=D\n"}},
+     {"a"},
+     "CHAPTER01NAME=A\nCHAPTER01=00:00:00.000\nCHAPTER02=00:01:00.000\nCHAPTER02NAME=B\n"
+     "CHAPTER03=00:02:00.000\nCHAPTER04NAME=D\n",
+     "chapcat: a:7: chapter 03 has a time line but no name line\n"
+     "chapcat: a:8: chapter 04 has a name line but no time line\n",
+     0},
     {"DirectoryIsAReadError",
      {{"a", part}},
      {"a", ".", "a"},
@@ -331,8 +366,10 @@ TEST(CliOutput, FlushedBeforeEachMessage) {
     dir.write("bad", "CHAPTER01=00:00:01.000\nCHAPTER02=soon\nCHAPTER03=00:00:03.000\n");
     const ToolRun run = runTool(dir, {"bad", "missing"}, StdoutTo::merged);
     EXPECT_EQ(run.err, "CHAPTER01=00:00:01.000\n"
+                       "chapcat: bad:1: chapter 01 has a time line but no name line\n"
                        "chapcat: bad:2: malformed chapter time; line skipped\n"
                        "CHAPTER03=00:00:03.000\n"
+                       "chapcat: bad:3: chapter 03 has a time line but no name line\n"
                        "Failed to open \"missing\".\n");
     EXPECT_EQ(run.status, 1);
 }
@@ -341,15 +378,21 @@ TEST(CliOutput, FlushedBeforeEachMessage) {
 
 namespace {
 
-TEST(Examples, MergeAsTheReadmeShows) {
+TEST(Examples, MergeBothWaysAsTheReadmeShows) {
     ScratchDir dir;
     const std::filesystem::path examples = CHAPCAT_SOURCE_DIR "/examples";
-    const ToolRun run =
-        runTool(dir, {examples / "part1.txt", "-d=00:02:32.900", examples / "part2.txt",
-                      "-d=00:09:15.000", examples / "part3.txt"});
-    EXPECT_EQ(run.out, readWhole(examples / "merged.txt"));
-    EXPECT_EQ(run.err, "");
-    EXPECT_EQ(run.status, 0);
+    const std::vector<std::vector<std::string>> ways = {
+        {examples / "part1.txt", "-d=00:02:32.900", examples / "part2.txt", "-d=00:09:15.000",
+         examples / "part3.txt"},
+        {"--length=1450.000000", examples / "part1.txt", "--length=1280.000000",
+         examples / "part2.txt", examples / "part3.txt"},
+    };
+    for (const auto& args : ways) {
+        const ToolRun run = runTool(dir, args);
+        EXPECT_EQ(run.out, readWhole(examples / "merged.txt")) << args[0];
+        EXPECT_EQ(run.err, "") << args[0];
+        EXPECT_EQ(run.status, 0) << args[0];
+    }
 }
 
 } // namespace

@@ -8,7 +8,7 @@
 
 namespace {
 
-const std::string chapter = "CHAPTER01=00:00:01.000\n";
+const std::string chapter = named("CHAPTER01=00:00:01.000\n");
 
 // Each case has one file, FILE.
 const CliCase hostileCases[] = {
@@ -19,14 +19,14 @@ const CliCase hostileCases[] = {
      {{"FILE", std::string("CHAPTER01NAME=a\0b\xff\xfe\xc3(\n", 22)}},
      {"FILE"},
      std::string("CHAPTER01NAME=a\0b\xff\xfe\xc3(\n", 22),
-     "",
+     "chapcat: FILE:1: chapter 01 has a name line but no time line\n",
      0},
     {"NulInTimeLineEndsTheTime",
      {{"FILE", std::string("CHAPTER01=00:00:01.5\0"
-                           "99\n",
-                           24)}},
+                           "99\nCHAPTER01NAME=x\n",
+                           40)}},
      {"FILE"},
-     "CHAPTER01=00:00:01.500\n",
+     named("CHAPTER01=00:00:01.500\n"),
      "",
      0},
     {"ThirtyDigitChapterNumber",
@@ -61,16 +61,17 @@ const CliCase hostileCases[] = {
      "",
      0},
     {"HugeButValidHours",
-     {{"FILE", "CHAPTER01=99999999999:00:00.000\n"}},
+     {{"FILE", named("CHAPTER01=99999999999:00:00.000\n")}},
      {"FILE"},
-     "CHAPTER01=99999999999:00:00.000\n",
+     named("CHAPTER01=99999999999:00:00.000\n"),
      "",
      0},
     {"SumPastTheRange",
-     {{"FILE", "CHAPTER01=2562047788014:00:00.000\n"}},
+     {{"FILE", named("CHAPTER01=2562047788014:00:00.000\n")}},
      {"FILE", "FILE"},
-     "CHAPTER01=2562047788014:00:00.000\n",
-     "chapcat: FILE:1: chapter time out of range; line skipped\n",
+     named("CHAPTER01=2562047788014:00:00.000\n") + "CHAPTER02NAME=x\n",
+     "chapcat: FILE:1: chapter time out of range; line skipped\n"
+     "chapcat: FILE:2: chapter 02 has a name line but no time line\n",
      1},
     {"NonUTF8FileNameEchoed",
      {{"FILE", chapter}},
@@ -87,7 +88,7 @@ const CliCase hostileCases[] = {
     {"DevNullIsEmpty",
      {{"FILE", chapter}},
      {"FILE", "/dev/null", "FILE"},
-     chapter + "CHAPTER02=00:00:02.000\n",
+     chapter + named("CHAPTER02=00:00:02.000\n"),
      "",
      0},
 };
@@ -210,7 +211,7 @@ TEST(HostileSurroundings, PipeClosedEarlyEndsQuietly) {
     ScratchDir dir;
     std::string content;
     for (int i = 1; i <= 200000; ++i)
-        content += "CHAPTER01NAME=a title long enough to fill the pipe\n";
+        content += named("CHAPTER" + std::to_string(i) + "=0:0:" + std::to_string(i) + "\n");
     dir.write("big", content);
     int fds[2];
     ASSERT_EQ(pipe(fds), 0);

@@ -1,6 +1,8 @@
 #!/usr/bin/env bash
 # Muxes chapcat's output into a Matroska file with mkvmerge, reads the chapters back with
-# mkvextract and checks every time and name. Exits 77 (skipped) without mkvtoolnix.
+# mkvextract and checks every time and name. Then joins real parts (made with ffmpeg) with
+# mkvmerge's append and checks that a merge by the parts' probed lengths puts every chapter where
+# mkvmerge puts it. Exits 77 (skipped) without mkvtoolnix; without ffmpeg the join is skipped.
 # Usage: mkv_roundtrip.sh CHAPCAT SOURCE_DIR
 set -euo pipefail
 chapcat=$1 examples=$2/examples
@@ -26,7 +28,7 @@ chapters() {
 check() {
     local what=$1
     shift
-    "$chapcat" "$@" > "$work/merged.txt"
+    "$chapcat" "$@" > "$work/merged.txt" 2> "$work/warnings.txt" # joins without delays warn
     mkvmerge -q -o "$work/out.mkv" --chapter-charset UTF-8 --chapters "$work/merged.txt"
     mkvextract "$work/out.mkv" chapters --simple --output-charset UTF-8 "$work/back.txt" > /dev/null
     if ! diff <(chapters "$work/merged.txt") <(chapters "$work/back.txt"); then
@@ -40,3 +42,34 @@ cd "$examples"
 check "plain merge, non-ASCII names" part1.txt part2.txt part3.txt
 check "merge with delays" part1.txt -d=00:02:32.900 part2.txt -d=00:09:15.000 part3.txt
 check "PAL to film merge" -p part1.txt -d=00:02:32.900 part2.txt part3.txt
+
+if ! command -v ffmpeg > /dev/null || ! command -v ffprobe > /dev/null; then
+    echo "SKIPPED: join of real parts: ffmpeg is not installed"
+    exit 0
+fi
+# Parts of odd lengths with audio and video, each with its own chapters from 00:00:00.000.
+cd "$work"
+printf 'CHAPTER01=00:00:00.000\nCHAPTER01NAME=Anfang\nCHAPTER02=00:00:01.250\nCHAPTER02NAME=Mitte\n' \
+    > one.txt
+printf 'CHAPTER01=00:00:00.000\nCHAPTER01NAME=Zweiter Teil\n' > two.txt
+parts=(one:3.2 two:2.54 one:1.9)
+joined=()
+lengths=()
+for i in "${!parts[@]}"; do
+    chapters=${parts[i]%:*} seconds=${parts[i]#*:}
+    ffmpeg -v error -y -f lavfi -i "testsrc=size=64x48:rate=25:duration=$seconds" \
+        -f lavfi -i "sine=duration=$seconds" -c:v libx264 -c:a aac -shortest "raw$i.mkv"
+    mkvmerge -q -o "part$i.mkv" --chapter-charset UTF-8 --chapters "$chapters.txt" "raw$i.mkv"
+    joined+=(${joined:++} "part$i.mkv")
+    lengths+=("--length=$(ffprobe -v error -show_entries format=duration -of csv=p=0 "part$i.mkv")"
+              "$chapters.txt")
+done
+mkvmerge -q -o joined.mkv "${joined[@]}"
+mkvextract joined.mkv chapters --simple --output-charset UTF-8 muxed.txt > /dev/null
+"$chapcat" "${lengths[@]}" > merged.txt 2> warnings.txt
+if ! diff <(chapters merged.txt) <(chapters muxed.txt) || [ -s warnings.txt ]; then
+    cat warnings.txt
+    echo "FAILED: join by lengths (${lengths[*]}): chapters differ from mkvmerge's append"
+    exit 1
+fi
+echo "ok: join of ${#parts[@]} real parts by their probed lengths matches mkvmerge's append"

@@ -109,6 +109,18 @@ inline ToolRun runTool(const ScratchDir& dir, const std::vector<std::string>& ar
 }
 
 // One end-to-end run: files to create, arguments, and what the run must print and return.
+// Time lines, each followed by a name line "x" of its number, as a muxer wants them.
+inline std::string named(std::string_view timeLines) {
+    std::string text;
+    while (!timeLines.empty()) {
+        const std::string_view line = timeLines.substr(0, timeLines.find('\n') + 1);
+        timeLines.remove_prefix(line.size());
+        text += line;
+        text += std::string(line.substr(0, line.find('='))) + "NAME=x\n";
+    }
+    return text;
+}
+
 struct CliCase {
     const char* what;
     std::map<std::string, std::string> files;
