@@ -42,6 +42,8 @@ small=(small1.txt small2.txt small3.txt)
 cat_big=$(median_ms cat "${big[@]}")
 chapcat_big=$(median_ms "$chapcat" "${big[@]}")
 converted_big=$(median_ms "$chapcat" -p -t "${big[@]}")
+ffmetadata_big=$(median_ms "$chapcat" --format=ffmetadata "${big[@]}")
+matroska_big=$(median_ms "$chapcat" --format=matroska "${big[@]}")
 awk_big=$(median_ms mawk -f "$here/chapcat.awk" "${big[@]}")
 cat_small=$(median_ms cat "${small[@]}")
 chapcat_small=$(median_ms "$chapcat" "${small[@]}")
@@ -50,6 +52,8 @@ printf '%-40s %10s\n' "median of $runs runs" "ms"
 printf '%-40s %10s\n' "cat, 1,000,000 lines" "$cat_big" \
     "chapcat, 1,000,000 lines" "$chapcat_big" \
     "chapcat -p -t, 1,000,000 lines" "$converted_big" \
+    "chapcat --format=ffmetadata, 1,000,000" "$ffmetadata_big" \
+    "chapcat --format=matroska, 1,000,000" "$matroska_big" \
     "mawk script, 1,000,000 lines" "$awk_big" \
     "cat, 3 x 20 chapters" "$cat_small" \
     "chapcat, 3 x 20 chapters" "$chapcat_small"
@@ -57,6 +61,8 @@ echo
 printf '%-40s %10s\n' "chapcat / cat (target <= 8)" "$(ratio "$chapcat_big" "$cat_big")" \
     "mawk / chapcat (target >= 20)" "$(ratio "$awk_big" "$chapcat_big")" \
     "chapcat -p -t / chapcat (target <= 1.3)" "$(ratio "$converted_big" "$chapcat_big")" \
+    "ffmetadata / simple (target <= 1.5)" "$(ratio "$ffmetadata_big" "$chapcat_big")" \
+    "matroska / simple (target <= 1.5)" "$(ratio "$matroska_big" "$chapcat_big")" \
     "start-up: chapcat / cat (target <= 1.5)" "$(ratio "$chapcat_small" "$cat_small")"
 
 if [ -x /usr/bin/time ]; then
@@ -66,6 +72,7 @@ if [ -x /usr/bin/time ]; then
     echo
     printf '%-40s %10s\n' "peak RSS, 1 MB input (KiB)" "$(peak_kib "$chapcat" mb.txt)" \
         "peak RSS, 500 MB input (KiB)" "$(peak_kib "$chapcat" large.txt)" \
+        "peak RSS, 500 MB input as XML (KiB)" "$(peak_kib "$chapcat" --format=matroska large.txt)" \
         "peak RSS, one 400 MB line (KiB)" "$(peak_kib "$chapcat" longline.txt)" \
         "peak RSS, 3 s of /dev/zero (KiB)" "$(peak_kib timeout 3 "$chapcat" /dev/zero)"
     rm -f large.txt longline.txt

@@ -41,7 +41,7 @@ std::string noChaptersIn(std::string_view firstLine) {
 
 // What the run carries from input to input besides the placement.
 struct Joining {
-    const Writer& writer;
+    Writer writer;
     Output& output;
     LineReader reader;
     Timeline timeline;
@@ -49,9 +49,12 @@ struct Joining {
 };
 
 void warn(Joining& run, const Report& found, std::string_view name) {
-    if (found.finding == Finding::beforeZero)
+    // Only the simple format keeps a name line without a time line.
+    const bool nameDropped =
+        found.finding == Finding::nameWithoutTime && run.writer.format != Format::simple;
+    if (found.finding == Finding::beforeZero || nameDropped)
         run.status = 1;
-    report(run.output, describe(found, name, false));
+    report(run.output, describe(found, name, nameDropped));
 }
 
 // Reads one input to its end, writing its chapters. Returns false when the run must stop.
@@ -98,7 +101,7 @@ bool readPart(const Step& step, int fd, Part& part, Joining& run) {
             const Checked checked = check(run.timeline, placed, line.number, part.end, reports);
             for (int i = 0; i < checked.count; ++i)
                 warn(run, reports[i], name);
-            run.writer.line(output, placed);
+            writeLine(run.writer, output, placed, checked.pairsWithPrevious);
             break;
         }
         default:
@@ -130,15 +133,19 @@ bool isOutputFile(int fd, const Output& output) {
 int runPlan(const Plan& plan, Streams streams, Output& output) {
     for (const std::string& warning : plan.warnings)
         report(output, warning);
-    Joining run{writerFor(plan.format), output, {}, {}};
-    run.writer.begin(output);
+    Joining run{{}, output, {}, {}};
+    run.writer.format = plan.format;
+    beginOutput(run.writer, output);
     Carried carried;
+    std::optional<std::int64_t> videoEnd; // where the last part ends, when its length is known
+    bool stopped = false;
     for (const Step& step : plan.steps) {
         const std::string name(step.name);
         const int fd = step.standardInput ? streams.in : open(name.c_str(), O_RDONLY | O_CLOEXEC);
         if (fd < 0 && !step.standardInput) {
             report(output, "Failed to open \"" + name + "\".", Prefix::bare);
-            return 1;
+            stopped = true;
+            break;
         }
         const auto closeInput = [&] {
             if (!step.standardInput)
@@ -147,7 +154,8 @@ int runPlan(const Plan& plan, Streams streams, Output& output) {
         if (isOutputFile(fd, output)) {
             closeInput();
             report(output, name + ": input file is output file");
-            return 1;
+            stopped = true;
+            break;
         }
         Part part =
             startPart(carried, step.delay, step.length, step.pal2Film, step.threeTwoPulldown);
@@ -157,12 +165,16 @@ int runPlan(const Plan& plan, Streams streams, Output& output) {
         }
         const bool carryOn = readPart(step, fd, part, run);
         closeInput();
-        if (!carryOn)
-            return 1;
+        if (!carryOn) {
+            stopped = true;
+            break;
+        }
         carried = endPart(carried, part);
+        videoEnd = part.end;
     }
-    run.writer.end(output);
-    return flush(output) ? run.status : 1;
+    // A run that stops still ends what it wrote, so that a document stays well-formed.
+    endOutput(run.writer, output, stopped ? std::nullopt : videoEnd);
+    return flush(output) && !stopped ? run.status : 1;
 }
 
 } // namespace

@@ -21,21 +21,41 @@ constexpr std::string_view usage =
     "  --length=TIME  the next file's part lasts TIME in the joined video (as a\n"
     "             probe reports it; never stretched): the file after it starts\n"
     "             where that part ends, whatever its chapters\n"
+    "  --format=FORMAT  write the whole list as simple (the default), ffmetadata\n"
+    "             (FFmpeg metadata) or matroska (Matroska chapters XML)\n"
     "  -p         PAL to film: stretch times by 1001/960 (25 fps to 23.976 fps)\n"
     "  -t         3:2 pulldown: stretch times by 1.001\n"
     "  -n         switch -p and -t off again\n"
     "  --help     show this help and exit\n"
     "  --version  show the version and exit\n"
     "\n"
-    "Example:\n"
+    "Examples:\n"
     "  chapcat part1.txt -d=00:02:32.900 part2.txt part3.txt > whole.txt\n"
+    "  chapcat --format=ffmetadata --length=1450 part1.txt --length=1280 part2.txt \\\n"
+    "      --length=1200 part3.txt > chapters.txt\n"
+    "  ffmpeg -f concat -safe 0 -i parts.txt -i chapters.txt -map 0 -map_chapters 1 \\\n"
+    "      -c copy whole.mp4\n"
+    "  chapcat --format=matroska --length=1450 part1.txt --length=1280 part2.txt \\\n"
+    "      --length=1200 part3.txt > chapters.xml\n"
+    "  mkvmerge -o whole.mkv --chapters chapters.xml --no-chapters part1.mkv ...\n"
     "\n"
     "Warnings (unknown options, skipped lines, files without chapter lines, and\n"
     "what a muxer would object to in the merged list) go to standard error,\n"
     "prefixed 'chapcat: ' and naming the file and line.\n"
     "Exit status: 0 success; 1 a file could not be opened or read, a chapter line\n"
-    "was skipped, a file had no chapter line, a chapter starts before zero, or\n"
-    "output failed; 2 a bad command line.\n";
+    "was skipped, a file had no chapter line, a chapter starts before zero, a\n"
+    "name was dropped (ffmetadata, matroska), or output failed; 2 a bad command\n"
+    "line.\n";
+
+std::optional<Format> formatNamed(std::string_view name) {
+    if (name == "simple")
+        return Format::simple;
+    if (name == "ffmetadata")
+        return Format::ffmetadata;
+    if (name == "matroska")
+        return Format::matroska;
+    return std::nullopt;
+}
 
 constexpr std::string_view tryHelp = "\nTry 'chapcat --help' for more information.";
 
@@ -56,6 +76,7 @@ std::variant<Answer, Plan> planRun(std::span<const char* const> args) {
     std::optional<std::int64_t> length; // for the next input
     std::string_view lengthArg;
     std::uint64_t delayMagnitudes = 0; // bounds every sum of delays the run can form
+    std::string_view formatArg;
     for (const std::string_view arg : args) {
         const bool isOption = !optionsEnded && arg.starts_with('-') && arg != "-";
         if (isOption && arg == "--help")
@@ -109,6 +130,17 @@ std::variant<Answer, Plan> planRun(std::span<const char* const> args) {
                 error = usageError("negative length '" + std::string(arg) + "'");
             length = value;
             lengthArg = arg;
+        } else if (arg.starts_with("--format=")) {
+            const std::string_view value = arg.substr(9);
+            const auto format = formatNamed(value);
+            if (!format)
+                error = usageError("unknown format '" + std::string(value) +
+                                   "': expected simple, ffmetadata or matroska");
+            else if (!formatArg.empty() && *format != plan.format)
+                error = usageError("two formats, '" + std::string(formatArg) + "' and '" +
+                                   std::string(arg) + "'");
+            plan.format = format.value_or(plan.format);
+            formatArg = arg;
         } else {
             plan.warnings.push_back("ignoring unknown option '" + std::string(arg) +
                                     "'; see 'chapcat --help'");

@@ -290,6 +290,12 @@ char* writeTwoDigitsAtLeast(char* out, std::int64_t value) {
     return renderNumber(out, value);
 }
 
+char* writeInteger(char* out, std::int64_t value) {
+    if (value >= 0 && value < 10)
+        return (*out = static_cast<char>('0' + value), out + 1);
+    return renderNumber(out, value);
+}
+
 char* intToTimestamp(char* out, std::int64_t milliseconds) {
     return renderTimestamp(out, milliseconds);
 }

@@ -27,6 +27,9 @@ char* intToTimestamp(char* out, std::int64_t milliseconds);
 // Writes value in decimal at out, at least two digits wide. Returns the end of what it wrote.
 char* writeTwoDigitsAtLeast(char* out, std::int64_t value);
 
-// The most that the two renderings write, for any int64.
+// Writes value in decimal at out. Returns the end of what it wrote.
+char* writeInteger(char* out, std::int64_t value);
+
+// The most that the renderings write, for any int64.
 constexpr std::size_t maxNumberSize = 20;    // -9223372036854775808
 constexpr std::size_t maxTimestampSize = 24; // -2562047788015:12:55.808

@@ -244,6 +244,79 @@ const CliCase frameRateCases[] = {
 INSTANTIATE_TEST_SUITE_P(FrameRate, Cli, testing::ValuesIn(frameRateCases),
                          [](const auto& info) { return std::string(info.param.what); });
 
+std::string replacementCharacters(int count) {
+    std::string text;
+    while (count-- > 0)
+        text += "\xEF\xBF\xBD"; // U+FFFD
+    return text;
+}
+
+const std::string xmlHead = "<?xml version=\"1.0\" encoding=\"UTF-8\"?>\n<Chapters>\n";
+
+const CliCase formatCases[] = {
+    {"FfmetadataChaptersAndTheirEnds",
+     {{"a", "CHAPTER01NAME=a=b;c#d\\e\nCHAPTER01=00:00:01.000\nCHAPTER02=00:00:05.000\n"
+            "CHAPTER03=00:00:08.000\nCHAPTER04=00:00:03.000\nCHAPTER04NAME=\n"}},
+     {"--format=ffmetadata", "--length=10", "a"},
+     ";FFMETADATA1\n"
+     "[CHAPTER]\nTIMEBASE=1/1000\nSTART=1000\nEND=5000\ntitle=a\\=b\\;c\\#d\\\\e\n"
+     "[CHAPTER]\nTIMEBASE=1/1000\nSTART=5000\nEND=8000\n"
+     "[CHAPTER]\nTIMEBASE=1/1000\nSTART=8000\nEND=8000\n" // the next one starts earlier
+     "[CHAPTER]\nTIMEBASE=1/1000\nSTART=3000\nEND=10000\ntitle=\n",
+     "chapcat: a:3: chapter 02 has a time line but no name line\n"
+     "chapcat: a:4: chapter 03 has a time line but no name line\n"
+     "chapcat: a:5: chapter 04 (00:00:03.000) does not start after chapter 03 (00:00:08.000)\n",
+     0},
+    {"FfmetadataDropsANameWithoutTime",
+     {{"a", "CHAPTER01NAME=lost\nCHAPTER02=00:00:01.000\nCHAPTER02NAME=kept\n"}},
+     {"a", "--format=ffmetadata"},
+     ";FFMETADATA1\n[CHAPTER]\nTIMEBASE=1/1000\nSTART=1000\nEND=1000\ntitle=kept\n",
+     "chapcat: a:1: chapter 01 has a name line but no time line; name dropped\n",
+     1},
+    {"MatroskaTextAlwaysWellFormed",
+     {{"a", std::string("CHAPTER01=00:00:01.000\nCHAPTER01NAME=<&>\x01\xff\xed\xa0\x80\xef\xbf\xbe"
+                        "\xf0\x9f\x98\x80\xc3\xa9\t\xe2\x82\n"
+                        "CHAPTER02=1:00:00\n")}},
+     {"--format=matroska", "a"},
+     xmlHead +
+         "  <EditionEntry>\n    <ChapterAtom>\n"
+         "      <ChapterTimeStart>00:00:01.000000000</ChapterTimeStart>\n"
+         "      <ChapterTimeEnd>01:00:00.000000000</ChapterTimeEnd>\n"
+         "      <ChapterDisplay>\n"
+         // One U+FFFD each for: a control character, a byte that starts nothing, each byte of
+         // a surrogate, U+FFFE, and the cut-off end of a character.
+         "        <ChapterString>&lt;&amp;&gt;" +
+         replacementCharacters(6) + "\xF0\x9F\x98\x80\xC3\xA9\t" + replacementCharacters(1) +
+         "</ChapterString>\n"
+         "        <ChapterLanguage>und</ChapterLanguage>\n"
+         "      </ChapterDisplay>\n    </ChapterAtom>\n"
+         "    <ChapterAtom>\n" // no name, no display; no length, so it ends where it starts
+         "      <ChapterTimeStart>01:00:00.000000000</ChapterTimeStart>\n"
+         "      <ChapterTimeEnd>01:00:00.000000000</ChapterTimeEnd>\n"
+         "    </ChapterAtom>\n  </EditionEntry>\n</Chapters>\n",
+     "chapcat: a:3: chapter 02 has a time line but no name line\n",
+     0},
+    {"StoppedRunStillEndsTheDocument",
+     {{"a", "CHAPTER01=00:00:01.000\nCHAPTER01NAME=A\n"}},
+     {"--format=matroska", "--length=5", "a", "missing"},
+     xmlHead + "  <EditionEntry>\n    <ChapterAtom>\n"
+               "      <ChapterTimeStart>00:00:01.000000000</ChapterTimeStart>\n"
+               "      <ChapterTimeEnd>00:00:01.000000000</ChapterTimeEnd>\n"
+               "      <ChapterDisplay>\n        <ChapterString>A</ChapterString>\n"
+               "        <ChapterLanguage>und</ChapterLanguage>\n      </ChapterDisplay>\n"
+               "    </ChapterAtom>\n  </EditionEntry>\n</Chapters>\n",
+     "Failed to open \"missing\".\n",
+     1},
+    {"MatroskaWithoutChaptersHasNoEdition",
+     {{"a", "CHAPTER01NAME=lost\n"}},
+     {"--format=matroska", "--format=matroska", "a"},
+     xmlHead + "</Chapters>\n",
+     "chapcat: a:1: chapter 01 has a name line but no time line; name dropped\n",
+     1},
+};
+INSTANTIATE_TEST_SUITE_P(Formats, Cli, testing::ValuesIn(formatCases),
+                         [](const auto& info) { return std::string(info.param.what); });
+
 const std::string tryHelp = "Try 'chapcat --help' for more information.\n";
 const std::string expectedTime =
     "expected a time such as -d=00:05:00.000, -d=1:05.5 or -d=20.039\n";
@@ -295,6 +368,18 @@ const CliCase failureCases[] = {
      {"f", "--length=5"},
      "",
      "chapcat: length '--length=5' with no file after it\n" + tryHelp,
+     2},
+    {"UnknownFormat",
+     {{"f", tenMinutes}},
+     {"f", "--format=xml"},
+     "",
+     "chapcat: unknown format 'xml': expected simple, ffmetadata or matroska\n" + tryHelp,
+     2},
+    {"TwoFormats",
+     {{"f", tenMinutes}},
+     {"--format=simple", "f", "--format=matroska"},
+     "",
+     "chapcat: two formats, '--format=simple' and '--format=matroska'\n" + tryHelp,
      2},
     {"DelaysInEveryForm",
      {{"f", tenMinutes}},
@@ -406,7 +491,8 @@ TEST(Help, ListsEveryOptionAndReadsNoFile) {
     EXPECT_EQ(run.err, "");
     EXPECT_TRUE(run.out.starts_with("Usage: chapcat")) << run.out;
     const std::string manual = readWhole(CHAPCAT_SOURCE_DIR "/chapcat.1");
-    for (const std::string option : {"-d=", "--length=", "-p", "-t", "-n", "--help", "--version"}) {
+    for (const std::string option :
+         {"-d=", "--length=", "--format=", "-p", "-t", "-n", "--help", "--version"}) {
         EXPECT_NE(run.out.find("\n  " + option), std::string::npos) << option;
         std::string escaped; // roff writes each '-' as '\-'
         for (char c : option)

@@ -123,6 +123,15 @@ TEST(IntToTimestamp, RendersNormalForm) {
         EXPECT_EQ(intToTimestamp(c.milliseconds), c.text) << c.milliseconds;
 }
 
+TEST(WriteInteger, WritesAsToStringDoes) {
+    for (const std::int64_t value :
+         {std::int64_t{0}, std::int64_t{9}, std::int64_t{10}, std::int64_t{-1}, std::int64_t{-10},
+          std::int64_t{3930000}, INT64_MAX, INT64_MIN}) {
+        char text[maxNumberSize];
+        EXPECT_EQ(std::string(text, writeInteger(text, value)), std::to_string(value));
+    }
+}
+
 TEST(IntToTimestamp, ReadsBackToTheSameTime) {
     for (std::int64_t t :
          {std::int64_t{0}, std::int64_t{1}, std::int64_t{-1}, std::int64_t{999},

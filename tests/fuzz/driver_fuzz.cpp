@@ -1,5 +1,6 @@
-// Fuzzes the whole run: arbitrary options and file contents must never crash, and every line
-// written must be a well-formed chapter line.
+// Fuzzes the whole run: arbitrary options and file contents must never crash, and what is
+// written must be well-formed in its format: chapter lines, FFmpeg metadata, or XML text that is
+// valid UTF-8 of characters XML allows.
 #include "main.hpp"
 
 #include <fuzzer/FuzzedDataProvider.h>
@@ -63,6 +64,68 @@ bool isChapterLine(std::string_view line) {
            isDigits(time.substr(colon + 7, 3), 3);
 }
 
+// Every line after the header is a key of a chapter, and a title escapes what it must.
+bool isFfmetadata(std::string_view text) {
+    if (!text.starts_with(";FFMETADATA1\n"))
+        return false;
+    text.remove_prefix(13);
+    for (std::size_t end; !text.empty(); text.remove_prefix(end + 1)) {
+        end = text.find('\n');
+        std::string_view line = text.substr(0, end);
+        if (line == "[CHAPTER]" || line == "TIMEBASE=1/1000")
+            continue;
+        if (line.starts_with("START=") || line.starts_with("END=")) {
+            line.remove_prefix(line.find('=') + 1);
+            if (line.starts_with('-'))
+                line.remove_prefix(1);
+            if (!isDigits(line, 1))
+                return false;
+            continue;
+        }
+        if (!line.starts_with("title="))
+            return false;
+        for (std::size_t i = 6; i < line.size(); ++i) {
+            const bool special = std::string_view("=;#\\").find(line[i]) != std::string_view::npos;
+            if (line[i] == '\\' && i + 1 == line.size())
+                return false; // input lines hold no newline to escape
+            if (line[i] == '\\')
+                ++i;
+            else if (special)
+                return false;
+        }
+    }
+    return true;
+}
+
+// Valid UTF-8 throughout, of characters XML 1.0 allows, ending as a document does.
+bool isXmlText(std::string_view text) {
+    if (!text.ends_with("</Chapters>\n"))
+        return false;
+    for (std::size_t i = 0; i < text.size();) {
+        const auto byte = [&](std::size_t at) { return static_cast<unsigned char>(text[at]); };
+        const unsigned lead = byte(i);
+        const std::size_t size = lead < 0x80       ? 1
+                                 : lead >> 5 == 6  ? 2
+                                 : lead >> 4 == 14 ? 3
+                                 : lead >> 3 == 30 ? 4
+                                                   : 0;
+        if (size == 0 || i + size > text.size())
+            return false;
+        std::uint32_t c = size == 1 ? lead : lead & (0x7F >> size);
+        for (std::size_t k = 1; k < size; ++k) {
+            if (byte(i + k) >> 6 != 2)
+                return false;
+            c = c << 6 | (byte(i + k) & 0x3F);
+        }
+        const std::uint32_t least[] = {0, 0, 0x80, 0x800, 0x10000};
+        if (c < least[size] || c > 0x10FFFF || (c >= 0xD800 && c <= 0xDFFF) || c == 0xFFFE ||
+            c == 0xFFFF || (c < 0x20 && c != '\t' && c != '\n' && c != '\r'))
+            return false;
+        i += size;
+    }
+    return true;
+}
+
 } // namespace
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
@@ -71,15 +134,19 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     std::vector<std::string> args;
     const int count = input.ConsumeIntegralInRange(0, 8);
     for (int i = 0; i < count; ++i) {
-        switch (input.ConsumeIntegralInRange(0, 5)) {
+        switch (input.ConsumeIntegralInRange(0, 6)) {
         case 0:
-            args.push_back(input.PickValueInArray({"-p", "-t", "-n", "-", "--", "-d", "-x"}));
+            args.push_back(input.PickValueInArray({"-p", "-t", "-n", "-", "--", "-d", "-x",
+                                                   "--format=ffmetadata", "--format=matroska"}));
             break;
         case 1:
             args.push_back("-d=" + input.ConsumeRandomLengthString(24));
             break;
         case 2:
             args.push_back(input.ConsumeRandomLengthString(8)); // mostly files that don't exist
+            break;
+        case 3:
+            args.push_back("--length=" + input.ConsumeRandomLengthString(12));
             break;
         default:
             files.push_back(memoryFile(input.ConsumeRandomLengthString(4096)));
@@ -106,11 +173,19 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     const std::string output = contentOf(out);
     if (!output.empty() && !output.ends_with('\n'))
         std::abort();
-    for (std::size_t start = 0; start < output.size();) {
-        const auto end = output.find('\n', start);
-        if (!isChapterLine(std::string_view(output).substr(start, end - start)))
+    if (output.starts_with(";FFMETADATA1\n")) {
+        if (!isFfmetadata(output))
             std::abort();
-        start = end + 1;
+    } else if (output.starts_with("<?xml")) {
+        if (!isXmlText(output))
+            std::abort();
+    } else {
+        for (std::size_t start = 0; start < output.size();) {
+            const auto end = output.find('\n', start);
+            if (!isChapterLine(std::string_view(output).substr(start, end - start)))
+                std::abort();
+            start = end + 1;
+        }
     }
     close(in);
     close(out);
