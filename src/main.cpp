@@ -48,13 +48,15 @@ struct Joining {
     int status = 0;
 };
 
-void warn(Joining& run, const Report& found, std::string_view name) {
+void warn(Joining& run, const std::optional<Report>& found, std::string_view name) {
+    if (!found)
+        return;
     // Only the simple format keeps a name line without a time line.
     const bool nameDropped =
-        found.finding == Finding::nameWithoutTime && run.writer.format != Format::simple;
-    if (found.finding == Finding::beforeZero || nameDropped)
+        found->finding == Finding::nameWithoutTime && run.writer.format != Format::simple;
+    if (found->finding == Finding::beforeZero || nameDropped)
         run.status = 1;
-    report(run.output, describe(found, name, nameDropped));
+    report(run.output, describe(*found, name, nameDropped));
 }
 
 // Reads one input to its end, writing its chapters. Returns false when the run must stop.
@@ -68,6 +70,12 @@ bool readPart(const Step& step, int fd, Part& part, Joining& run) {
     // chapter line is seen.
     std::string firstLine;
     Line line;
+    const auto skip = [&](const char* problem) {
+        warn(run, breakPair(run.timeline), name); // a skipped line parts a pair
+        run.status = 1;
+        report(output,
+               name + ":" + std::to_string(line.number) + ": " + problem + "; line skipped");
+    };
     for (NextLine next; (next = nextLine(reader, line)) != NextLine::end;) {
         if (next == NextLine::needInput) {
             if (!flush(output))
@@ -79,12 +87,8 @@ bool readPart(const Step& step, int fd, Part& part, Joining& run) {
             continue;
         }
         if (line.state == LineState::tooLong) {
-            if (const auto unpaired = breakPair(run.timeline))
-                warn(run, *unpaired, name);
             sawChapterLine = true;
-            run.status = 1;
-            report(output, name + ":" + std::to_string(line.number) +
-                               ": chapter line longer than 1 MiB; line skipped");
+            skip("chapter line longer than 1 MiB");
             continue;
         }
         const ChapterLine placed = place(part, parseLine(line.text));
@@ -105,15 +109,10 @@ bool readPart(const Step& step, int fd, Part& part, Joining& run) {
             break;
         }
         default:
-            if (const auto unpaired = breakPair(run.timeline))
-                warn(run, *unpaired, name);
-            run.status = 1;
-            report(output, name + ":" + std::to_string(line.number) + ": " +
-                               problemWith(placed.kind) + "; line skipped");
+            skip(problemWith(placed.kind));
         }
     }
-    if (const auto unpaired = endOfPart(run.timeline))
-        warn(run, *unpaired, name);
+    warn(run, endOfPart(run.timeline), name);
     if (!sawChapterLine && !firstLine.empty()) {
         run.status = 1;
         report(output, name + ": " + noChaptersIn(firstLine));
