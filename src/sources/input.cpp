@@ -1,0 +1,67 @@
+#include "output.hpp"
+#include "source.hpp"
+
+#include <cerrno>
+#include <cstring>
+#include <string>
+#include <unistd.h>
+
+namespace {
+
+constexpr std::size_t readSize = 128 * 1024;
+constexpr std::size_t byteOrderMarkSize = 3;
+
+// Reads until at least size bytes are in the buffer or the input ends; -1 on an error.
+ssize_t readAtLeast(int fd, char* buffer, std::size_t capacity, std::size_t size) {
+    std::size_t got = 0;
+    while (got < size) {
+        const ssize_t n = read(fd, buffer + got, capacity - got);
+        if (n < 0 && errno == EINTR)
+            continue;
+        if (n < 0)
+            return n;
+        if (n == 0)
+            break;
+        got += static_cast<std::size_t>(n);
+    }
+    return static_cast<ssize_t>(got);
+}
+
+Bytes readInto(Input& input, std::string_view& bytes, std::size_t atLeast) {
+    if (input.buffer.size() < readSize)
+        input.buffer.resize(readSize);
+    const ssize_t n = readAtLeast(input.fd, input.buffer.data(), input.buffer.size(), atLeast);
+    if (n < 0) {
+        input.error = errno;
+        return Bytes::failed;
+    }
+    bytes = {input.buffer.data(), static_cast<std::size_t>(n)};
+    input.ended = n == 0;
+    return n == 0 ? Bytes::end : Bytes::some;
+}
+
+} // namespace
+
+bool startInput(Input& input) {
+    // The first read takes enough to see a byte-order mark, even from a pipe.
+    return readInto(input, input.head, byteOrderMarkSize) != Bytes::failed;
+}
+
+Bytes nextBytes(Input& input, std::string_view& bytes) {
+    if (!input.head.empty()) {
+        bytes = input.head;
+        input.head = {};
+        return Bytes::some;
+    }
+    if (input.ended)
+        return Bytes::end;
+    if (!flush(input.output))
+        return Bytes::failed;
+    return readInto(input, bytes, 1);
+}
+
+PartRead readFailed(const Input& input, Events& events) {
+    if (input.error != 0)
+        events.note(0, std::strerror(input.error), true);
+    return {true, std::nullopt};
+}
