@@ -41,7 +41,7 @@ void convertBench(benchmark::State& state) {
 BENCHMARK(convertBench);
 
 void parseLineBench(benchmark::State& state, const char* line) {
-    const Part start = startPart({12, 3600000, 0}, 0, std::nullopt, false, false);
+    const Part start = startPart({12, 3600000, 0}, 0, std::nullopt, {});
     for (auto _ : state) {
         Part part = start;
         benchmark::DoNotOptimize(place(part, parseLine(line)));

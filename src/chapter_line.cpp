@@ -2,17 +2,11 @@
 
 #include "timestamp.hpp"
 
-namespace {
-
-constexpr std::string_view keyword = "CHAPTER";
-
-} // namespace
-
 ChapterLine parseLine(std::string_view line) {
-    if (!line.starts_with(keyword))
+    if (!line.starts_with(chapterKeyword))
         return lineOfKind(LineKind::other);
     // One pass over the key finds both its end and its first "NAME".
-    const auto rest = line.substr(keyword.size());
+    const auto rest = line.substr(chapterKeyword.size());
     std::size_t equals = 0;
     std::size_t name = std::string_view::npos;
     for (; equals < rest.size() && rest[equals] != '='; ++equals) {

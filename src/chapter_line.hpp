@@ -10,7 +10,11 @@ enum class LineKind {
     badTime,          // a time line whose value is not a time
     timeOutOfRange,   // a time that does not fit
     numberOutOfRange, // a chapter number that does not fit
+    tooLong,          // a chapter line too long to keep
 };
+
+// What every chapter line of the simple format begins with.
+constexpr std::string_view chapterKeyword = "CHAPTER";
 
 struct ChapterLine {
     LineKind kind;

@@ -44,6 +44,35 @@ void roundTo(UInt128& magnitude, int& exponent, int bits) {
     }
 }
 
+// t = floor of the value magnitude * 2^exponent, negated where negative; false when it does not
+// fit in 64 bits.
+bool floorToInt(std::int64_t& t, UInt128 magnitude, int exponent, bool negative) {
+    UInt128 whole;
+    bool hasFraction = false;
+    if (exponent >= 0) {
+        if (bitLength(magnitude) + exponent > 64)
+            return false;
+        whole = magnitude << exponent;
+    } else if (exponent <= -128) {
+        whole = 0;
+        hasFraction = magnitude != 0;
+    } else {
+        whole = magnitude >> -exponent;
+        hasFraction = (magnitude & ((UInt128{1} << -exponent) - 1)) != 0;
+    }
+    if (negative) {
+        whole += hasFraction ? 1 : 0;
+        if (whole > UInt128{1} << 63)
+            return false;
+        t = static_cast<std::int64_t>(0 - static_cast<std::uint64_t>(whole));
+        return true;
+    }
+    if (whole > static_cast<UInt128>(INT64_MAX))
+        return false;
+    t = static_cast<std::int64_t>(whole);
+    return true;
+}
+
 // t = floor(t * factor + addend), with the roundings described at the top; false when the
 // result does not fit. (Not an optional: returning one costs a store-forwarding stall.)
 bool stretch(std::int64_t& t, std::uint64_t factorBits, std::uint64_t addendBits) {
@@ -91,31 +120,7 @@ bool stretch(std::int64_t& t, std::uint64_t factorBits, std::uint64_t addendBits
     roundTo(magnitude, sumExponent, 64);
     roundTo(magnitude, sumExponent, 53);
 
-    // floor, then back into int64 when it fits.
-    UInt128 whole;
-    bool hasFraction = false;
-    if (sumExponent >= 0) {
-        if (bitLength(magnitude) + sumExponent > 64)
-            return false;
-        whole = magnitude << sumExponent;
-    } else if (sumExponent <= -128) {
-        whole = 0;
-        hasFraction = magnitude != 0;
-    } else {
-        whole = magnitude >> -sumExponent;
-        hasFraction = (magnitude & ((UInt128{1} << -sumExponent) - 1)) != 0;
-    }
-    if (sumNegative) {
-        whole += hasFraction ? 1 : 0;
-        if (whole > UInt128{1} << 63)
-            return false;
-        t = static_cast<std::int64_t>(0 - static_cast<std::uint64_t>(whole));
-        return true;
-    }
-    if (whole > static_cast<UInt128>(INT64_MAX))
-        return false;
-    t = static_cast<std::int64_t>(whole);
-    return true;
+    return floorToInt(t, magnitude, sumExponent, sumNegative);
 }
 
 } // namespace

@@ -48,14 +48,15 @@ bool flush(Output& output) {
         (output.fd < 0 ||
          (output.used != 0 && !writeAll(output.fd, {output.buffer.data(), output.used})))) {
         output.failed = true;
-        report(output, std::string("write error: ") + std::strerror(errno));
+        report(output, std::string("write error: ") + std::strerror(errno), Severity::failure);
     }
     output.used = 0;
     return !output.failed;
 }
 
-void report(Output& output, std::string_view message, Prefix prefix) {
+void report(Output& output, std::string_view message, Severity severity, Prefix prefix) {
     flush(output);
+    output.anyFailure = output.anyFailure || severity == Severity::failure;
     std::string text = prefix == Prefix::tool ? "chapcat: " : "";
     text += message;
     text += '\n';

@@ -12,7 +12,8 @@ struct Output {
     int errorFd;
     std::vector<char> buffer;
     std::size_t used = 0;
-    bool failed = false;
+    bool failed = false;     // a write failed
+    bool anyFailure = false; // a failure was reported: the exit status is 1
 };
 
 Output makeOutput(int fd, int errorFd);
@@ -29,8 +30,16 @@ bool flush(Output& output);
 
 // The one path for messages: flushes the output first, so that messages and output keep their
 // order, then writes "chapcat: " (unless bare), the message and a newline to standard error.
+// A failure makes the run's exit status 1; a warning leaves it.
+enum class Severity { warning, failure };
 enum class Prefix { tool, bare };
-void report(Output& output, std::string_view message, Prefix prefix = Prefix::tool);
+void report(Output& output, std::string_view message, Severity severity = Severity::warning,
+            Prefix prefix = Prefix::tool);
+
+// 0, or 1 once a failure was reported or a write failed.
+inline int exitStatus(const Output& output) {
+    return output.failed || output.anyFailure ? 1 : 0;
+}
 
 // Writes all of data, retrying short and interrupted writes.
 bool writeAll(int fd, std::string_view data);

@@ -3,7 +3,8 @@
 #include "frame_rate.hpp"
 
 Part startPart(const Carried& carried, std::int64_t delay, std::optional<std::int64_t> length,
-               bool pal2Film, bool threeTwoPulldown) {
+               Stretch stretch) {
+    const auto [pal2Film, threeTwoPulldown] = stretch;
     // The plan has checked that all delays together fit.
     Part part{};
     part.chapterOffset = part.lastChapter = carried.chapterOffset;
@@ -26,7 +27,8 @@ Part startPart(const Carried& carried, std::int64_t delay, std::optional<std::in
 }
 
 ChapterLine place(Part& part, ChapterLine line) {
-    if (line.kind == LineKind::other || line.kind == LineKind::numberOutOfRange)
+    if (line.kind == LineKind::other || line.kind == LineKind::numberOutOfRange ||
+        line.kind == LineKind::tooLong)
         return line;
     if (!part.placedAny) {
         part.placedAny = true;

@@ -31,8 +31,14 @@ struct Part {
     bool endOutOfRange;
 };
 
+// The conversions switched on for a part.
+struct Stretch {
+    bool pal2Film = false;
+    bool threeTwoPulldown = false;
+};
+
 Part startPart(const Carried& carried, std::int64_t delay, std::optional<std::int64_t> length,
-               bool pal2Film, bool threeTwoPulldown);
+               Stretch stretch);
 
 // Renumbers a chapter line and places its time at T + conversion(D + time); a part that counts
 // from chapter 0 continues one past the chapter before it. A number or time that does not fit

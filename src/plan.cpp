@@ -7,7 +7,15 @@
 
 namespace {
 
-constexpr std::string_view usage =
+constexpr std::string_view helpOption = "--help";
+constexpr std::string_view versionOption = "--version";
+constexpr std::string_view endOfOptions = "--";
+constexpr std::string_view delayOption = "-d=";
+constexpr std::string_view lengthOption = "--length=";
+constexpr std::string_view formatOption = "--format=";
+constexpr std::string_view standardInputName = "-";
+
+constexpr std::string_view usageHead =
     "Usage: chapcat [OPTION | FILE]... [-- FILE...]\n"
     "Join the chapter lists of a video's parts into one list on standard output.\n"
     "Chapter numbers continue from file to file, and each file's times start at the\n"
@@ -21,8 +29,9 @@ constexpr std::string_view usage =
     "  --length=TIME  the next file's part lasts TIME in the joined video (as a\n"
     "             probe reports it; never stretched): the file after it starts\n"
     "             where that part ends, whatever its chapters\n"
-    "  --format=FORMAT  write the whole list as simple (the default), ffmetadata\n"
-    "             (FFmpeg metadata) or matroska (Matroska chapters XML)\n"
+    "  --format=FORMAT  write the whole list in FORMAT, one of:\n";
+
+constexpr std::string_view usageTail =
     "  -p         PAL to film: stretch times by 1001/960 (25 fps to 23.976 fps)\n"
     "  -t         3:2 pulldown: stretch times by 1.001\n"
     "  -n         switch -p and -t off again\n"
@@ -47,108 +56,147 @@ constexpr std::string_view usage =
     "name was dropped (ffmetadata, matroska), or output failed; 2 a bad command\n"
     "line.\n";
 
-std::optional<Format> formatNamed(std::string_view name) {
-    if (name == "simple")
-        return Format::simple;
-    if (name == "ffmetadata")
-        return Format::ffmetadata;
-    if (name == "matroska")
-        return Format::matroska;
-    return std::nullopt;
+std::string usage() {
+    std::string text(usageHead);
+    for (const Writer* writer : writers())
+        text += "               " + std::string(writer->name) +
+                std::string(12 - std::min<std::size_t>(writer->name.size(), 11), ' ') +
+                std::string(writer->summary) + "\n";
+    return text + std::string(usageTail);
 }
 
-constexpr std::string_view tryHelp = "\nTry 'chapcat --help' for more information.";
+// "a, b or c": the names of the output formats.
+std::string formatNames() {
+    std::string names;
+    const auto all = writers();
+    for (std::size_t i = 0; i < all.size(); ++i)
+        names += (i == 0 ? "" : i + 1 == all.size() ? " or " : ", ") + std::string(all[i]->name);
+    return names;
+}
+
+const Writer* writerNamed(std::string_view name) {
+    for (const Writer* writer : writers())
+        if (writer->name == name)
+            return writer;
+    return nullptr;
+}
 
 // A usage error: the message, and the hint that goes with every one.
 Answer usageError(const std::string& message) {
-    return {2, {}, message + std::string(tryHelp)};
+    return {2, {}, message + "\nTry 'chapcat --help' for more information."};
 }
 
-} // namespace
-
-std::variant<Answer, Plan> planRun(std::span<const char* const> args) {
+// The command line as read so far.
+struct Planning {
     Plan plan;
     std::optional<Answer> error; // the first usage error; --help and --version still win
     bool pal2Film = false;
     bool threeTwoPulldown = false;
     bool optionsEnded = false;
     std::int64_t delay = 0;
+    std::uint64_t delayMagnitudes = 0;  // bounds every sum of delays the run can form
     std::optional<std::int64_t> length; // for the next input
     std::string_view lengthArg;
-    std::uint64_t delayMagnitudes = 0; // bounds every sum of delays the run can form
     std::string_view formatArg;
+};
+
+void takeFile(Planning& state, std::string_view arg) {
+    const bool standardInput = arg == standardInputName;
+    state.plan.steps.push_back({standardInput ? "standard input" : arg, standardInput,
+                                state.pal2Film, state.threeTwoPulldown, state.delay, state.length});
+    state.delay = 0;
+    state.length.reset();
+}
+
+void takeDelay(Planning& state, std::string_view arg) {
+    std::int64_t value = 0;
+    const TimeStatus status = timeArgumentToInt(arg.substr(delayOption.size()), value);
+    const std::uint64_t magnitude =
+        value < 0 ? 0 - static_cast<std::uint64_t>(value) : static_cast<std::uint64_t>(value);
+    if (status == TimeStatus::malformed)
+        state.error = usageError("invalid delay '" + std::string(arg) +
+                                 "': expected a time such as -d=00:05:00.000, -d=1:05.5 or "
+                                 "-d=20.039");
+    else if (status == TimeStatus::outOfRange ||
+             __builtin_add_overflow(state.delayMagnitudes, magnitude, &state.delayMagnitudes) ||
+             state.delayMagnitudes > INT64_MAX)
+        state.error = Answer{2, {}, "delays out of range at '" + std::string(arg) + "'"};
+    else
+        state.delay += value;
+}
+
+void takeLength(Planning& state, std::string_view arg) {
+    std::int64_t value = 0;
+    if (state.length)
+        state.error = usageError("two lengths, '" + std::string(state.lengthArg) + "' and '" +
+                                 std::string(arg) + "', for one file");
+    else if (timeArgumentToInt(arg.substr(lengthOption.size()), value) != TimeStatus::ok)
+        state.error = usageError("invalid length '" + std::string(arg) +
+                                 "': expected a time such as --length=00:42:17.480 or "
+                                 "--length=2537.48");
+    else if (value < 0)
+        state.error = usageError("negative length '" + std::string(arg) + "'");
+    state.length = value;
+    state.lengthArg = arg;
+}
+
+void takeFormat(Planning& state, std::string_view arg) {
+    const std::string_view value = arg.substr(formatOption.size());
+    const Writer* writer = writerNamed(value);
+    if (!writer)
+        state.error =
+            usageError("unknown format '" + std::string(value) + "': expected " + formatNames());
+    else if (!state.formatArg.empty() && writer != state.plan.writer)
+        state.error = usageError("two formats, '" + std::string(state.formatArg) + "' and '" +
+                                 std::string(arg) + "'");
+    state.plan.writer = writer ? writer : state.plan.writer;
+    state.formatArg = arg;
+}
+
+// An option other than --help, --version and --: the single-dash ones are known by their
+// second character.
+void takeOption(Planning& state, std::string_view arg) {
+    const char option = arg[1];
+    if (option == 't')
+        state.threeTwoPulldown = true;
+    else if (option == 'p')
+        state.pal2Film = true;
+    else if (option == 'n')
+        state.pal2Film = state.threeTwoPulldown = false;
+    else if (arg.starts_with(delayOption))
+        takeDelay(state, arg);
+    else if (arg.starts_with(lengthOption))
+        takeLength(state, arg);
+    else if (arg.starts_with(formatOption))
+        takeFormat(state, arg);
+    else
+        state.plan.warnings.push_back("ignoring unknown option '" + std::string(arg) +
+                                      "'; see 'chapcat --help'");
+}
+
+} // namespace
+
+std::variant<Answer, Plan> planRun(std::span<const char* const> args) {
+    Planning state;
     for (const std::string_view arg : args) {
-        const bool isOption = !optionsEnded && arg.starts_with('-') && arg != "-";
-        if (isOption && arg == "--help")
-            return Answer{0, std::string(usage), {}};
-        if (isOption && arg == "--version")
+        const bool isOption = !state.optionsEnded && arg.starts_with('-') && arg != "-";
+        if (isOption && arg == helpOption)
+            return Answer{0, usage(), {}};
+        if (isOption && arg == versionOption)
             return Answer{0, "chapcat " CHAPCAT_VERSION "\n", {}};
-        if (error)
+        if (state.error)
             continue;
-        if (!isOption) {
-            const bool standardInput = arg == "-";
-            plan.steps.push_back({standardInput ? "standard input" : arg, standardInput, pal2Film,
-                                  threeTwoPulldown, delay, length});
-            delay = 0;
-            length.reset();
-            continue;
-        }
-        const char option = arg[1];
-        if (arg == "--") {
-            optionsEnded = true;
-        } else if (option == 't') {
-            threeTwoPulldown = true;
-        } else if (option == 'p') {
-            pal2Film = true;
-        } else if (option == 'n') {
-            pal2Film = threeTwoPulldown = false;
-        } else if (arg.starts_with("-d=")) {
-            std::int64_t value = 0;
-            const TimeStatus status = timeArgumentToInt(arg.substr(3), value);
-            const std::uint64_t magnitude = value < 0 ? 0 - static_cast<std::uint64_t>(value)
-                                                      : static_cast<std::uint64_t>(value);
-            if (status == TimeStatus::malformed)
-                error = usageError("invalid delay '" + std::string(arg) +
-                                   "': expected a time such as -d=00:05:00.000, -d=1:05.5 or "
-                                   "-d=20.039");
-            else if (status == TimeStatus::outOfRange ||
-                     __builtin_add_overflow(delayMagnitudes, magnitude, &delayMagnitudes) ||
-                     delayMagnitudes > INT64_MAX)
-                error = Answer{2, {}, "delays out of range at '" + std::string(arg) + "'"};
-            else
-                delay += value;
-        } else if (arg.starts_with("--length=")) {
-            std::int64_t value = 0;
-            if (length)
-                error = usageError("two lengths, '" + std::string(lengthArg) + "' and '" +
-                                   std::string(arg) + "', for one file");
-            else if (timeArgumentToInt(arg.substr(9), value) != TimeStatus::ok)
-                error = usageError("invalid length '" + std::string(arg) +
-                                   "': expected a time such as --length=00:42:17.480 or "
-                                   "--length=2537.48");
-            else if (value < 0)
-                error = usageError("negative length '" + std::string(arg) + "'");
-            length = value;
-            lengthArg = arg;
-        } else if (arg.starts_with("--format=")) {
-            const std::string_view value = arg.substr(9);
-            const auto format = formatNamed(value);
-            if (!format)
-                error = usageError("unknown format '" + std::string(value) +
-                                   "': expected simple, ffmetadata or matroska");
-            else if (!formatArg.empty() && *format != plan.format)
-                error = usageError("two formats, '" + std::string(formatArg) + "' and '" +
-                                   std::string(arg) + "'");
-            plan.format = format.value_or(plan.format);
-            formatArg = arg;
-        } else {
-            plan.warnings.push_back("ignoring unknown option '" + std::string(arg) +
-                                    "'; see 'chapcat --help'");
-        }
+        if (!isOption)
+            takeFile(state, arg);
+        else if (arg == endOfOptions)
+            state.optionsEnded = true;
+        else
+            takeOption(state, arg);
     }
-    if (!error && length)
-        error = usageError("length '" + std::string(lengthArg) + "' with no file after it");
-    if (error)
-        return *error;
-    return plan;
+    if (!state.error && state.length)
+        state.error =
+            usageError("length '" + std::string(state.lengthArg) + "' with no file after it");
+    if (state.error)
+        return *state.error;
+    return std::move(state.plan);
 }

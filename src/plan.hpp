@@ -1,6 +1,6 @@
 #pragma once
 
-#include "writer.hpp"
+#include "writers/writer.hpp"
 
 #include <cstdint>
 #include <optional>
@@ -22,7 +22,7 @@ struct Step {
 
 struct Plan {
     std::vector<Step> steps;
-    Format format = Format::simple;
+    const Writer* writer = writers().front();
     std::vector<std::string> warnings; // about arguments that were ignored
 };
 

@@ -25,8 +25,10 @@ std::string timestamp(std::int64_t time) {
 
 } // namespace
 
-Checked check(Timeline& timeline, const ChapterLine& line, std::int64_t lineNumber,
-              std::optional<std::int64_t> partEnd, Report (&reports)[maxReports]) {
+Checked check(Timeline& timeline, const ChapterLine& line, const Place& place,
+              Report (&reports)[maxReports]) {
+    const std::int64_t lineNumber = place.lineNumber;
+    const std::optional<std::int64_t> partEnd = place.partEnd;
     Checked checked{false, 0};
     const auto add = [&](Report report) { reports[checked.count++] = report; };
     const auto& unpaired = timeline.unpaired;

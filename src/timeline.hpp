@@ -46,9 +46,16 @@ struct Checked {
 };
 constexpr int maxReports = 3;
 
+// Where a line of the current part stands, for its checks and messages.
+struct Place {
+    std::string_view file;
+    std::int64_t lineNumber;
+    std::optional<std::int64_t> partEnd; // where the part ends, when its length is known
+};
+
 // Checks a placed time or name line of the current part against the list before it.
-Checked check(Timeline& timeline, const ChapterLine& line, std::int64_t lineNumber,
-              std::optional<std::int64_t> partEnd, Report (&reports)[maxReports]);
+Checked check(Timeline& timeline, const ChapterLine& line, const Place& place,
+              Report (&reports)[maxReports]);
 
 // Where a line was skipped, or the part ends: a line still unpaired stays so.
 std::optional<Report> breakPair(Timeline& timeline);

@@ -64,7 +64,7 @@ TEST(ParseLine, ReadsAndPlacesChapterLines) {
          {1, 0, 0}},
     };
     for (const auto& c : cases) {
-        Part part = startPart(c.before, 0, std::nullopt, false, false);
+        Part part = startPart(c.before, 0, std::nullopt, {});
         const ChapterLine placed = place(part, parseLine(c.line));
         EXPECT_EQ(placed.kind, c.kind) << c.line;
         EXPECT_EQ(placed.number, c.number) << c.line;
@@ -101,7 +101,7 @@ TEST(ParseLine, RejectedLinesPlaceNothing) {
     };
     for (const auto& c : cases) {
         const Carried before{c.chapterOffset, c.timeOffset, 7};
-        Part part = startPart(before, 0, std::nullopt, false, false);
+        Part part = startPart(before, 0, std::nullopt, {});
         EXPECT_EQ(place(part, parseLine(c.line)).kind, c.kind) << c.line;
         const Carried after = endPart(before, part);
         EXPECT_EQ(after.chapterOffset, before.chapterOffset) << c.line;

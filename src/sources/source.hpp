@@ -18,7 +18,7 @@ struct Input {
     std::string_view path;     // to open the file again by name; empty for standard input
     std::vector<char>& buffer; // reused from input to input
     Output& output;            // flushed before each read, so interactive input is answered
-    std::string_view head;     // what detection read and no source has taken yet
+    std::string_view head{};   // what detection read and no source has taken yet
     bool ended = false;        // the input has no more bytes
     int error = 0;             // errno of a failed read
 };

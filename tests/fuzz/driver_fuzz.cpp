@@ -1,7 +1,7 @@
 // Fuzzes the whole run: arbitrary options and file contents must never crash, and what is
 // written must be well-formed in its format: chapter lines, FFmpeg metadata, or XML text that is
 // valid UTF-8 of characters XML allows.
-#include "main.hpp"
+#include "run.hpp"
 
 #include <fuzzer/FuzzedDataProvider.h>
 

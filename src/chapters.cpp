@@ -1,0 +1,96 @@
+#include "chapters.hpp"
+
+#include "sources/line_reader.hpp"
+
+#include <algorithm>
+
+namespace {
+
+void say(Chapters& chapters, const std::optional<Report>& found, std::string_view file) {
+    if (!found)
+        return;
+    // Only a writer of lines keeps a name line without a time line.
+    const bool nameDropped =
+        found->finding == Finding::nameWithoutTime && chapters.writer.chapter != nullptr;
+    const bool fails = found->finding == Finding::beforeZero || nameDropped;
+    report(chapters.output, describe(*found, file, nameDropped),
+           fails ? Severity::failure : Severity::warning);
+}
+
+void writeHeld(Chapters& chapters, std::int64_t end) {
+    const Chapter chapter{chapters.start, std::max(end, chapters.start), chapters.titled,
+                          chapters.title};
+    chapters.writer.chapter(chapters.state, chapters.output, chapter);
+}
+
+// Builds whole chapters: a chapter is written when the next one starts, which gives its end.
+void assemble(Chapters& chapters, const ChapterLine& line, bool pairsWithPrevious) {
+    const bool nameWaits = chapters.named && pairsWithPrevious;
+    chapters.named = false; // a name line that pairs with nothing is no chapter
+    if (line.kind == LineKind::name) {
+        if (pairsWithPrevious) { // the held chapter's own name
+            chapters.title.assign(line.title);
+            chapters.titled = true;
+        } else {
+            chapters.name.assign(line.title);
+            chapters.named = true;
+        }
+        return;
+    }
+    if (chapters.holding)
+        writeHeld(chapters, line.time);
+    chapters.holding = true;
+    chapters.start = line.time;
+    chapters.titled = nameWaits;
+    if (nameWaits)
+        chapters.title.swap(chapters.name);
+}
+
+std::string problemWith(LineKind kind) {
+    switch (kind) {
+    case LineKind::badTime:
+        return "malformed chapter time";
+    case LineKind::timeOutOfRange:
+        return "chapter time out of range";
+    case LineKind::tooLong:
+        return "chapter line longer than " + std::to_string(maxLineSize >> 20) + " MiB";
+    default:
+        return "chapter number out of range";
+    }
+}
+
+} // namespace
+
+void beginChapters(Chapters& chapters) {
+    chapters.writer.begin(chapters.output);
+}
+
+void take(Chapters& chapters, const ChapterLine& line, const Place& place) {
+    Report reports[maxReports];
+    const Checked checked = check(chapters.timeline, line, place, reports);
+    for (int i = 0; i < checked.count; ++i)
+        say(chapters, reports[i], place.file);
+    if (chapters.writer.line)
+        chapters.writer.line(chapters.output, line);
+    else
+        assemble(chapters, line, checked.pairsWithPrevious);
+}
+
+void skip(Chapters& chapters, LineKind kind, const Place& place) {
+    say(chapters, breakPair(chapters.timeline), place.file);
+    report(chapters.output,
+           std::string(place.file) + ":" + std::to_string(place.lineNumber) + ": " +
+               problemWith(kind) + "; line skipped",
+           Severity::failure);
+}
+
+void endChapters(Chapters& chapters, std::string_view file) {
+    say(chapters, endOfPart(chapters.timeline), file);
+}
+
+void finishChapters(Chapters& chapters, std::optional<std::int64_t> videoEnd) {
+    if (chapters.holding)
+        writeHeld(chapters, videoEnd.value_or(chapters.start));
+    chapters.holding = false;
+    chapters.writer.end(chapters.state, chapters.output);
+}

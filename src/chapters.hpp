@@ -1,0 +1,41 @@
+#pragma once
+
+#include "chapter_line.hpp"
+#include "output.hpp"
+#include "timeline.hpp"
+#include "writers/writer.hpp"
+
+#include <cstdint>
+#include <optional>
+#include <string>
+#include <string_view>
+
+// The joined list between placement and the writer: checks each placed line against the list
+// before it, pairs time lines with their name lines, says what it finds, and hands the writer
+// every line or whole chapters, as the writer takes them.
+struct Chapters {
+    const Writer& writer;
+    Output& output;
+    WriterState state{};
+    Timeline timeline{};
+    bool holding = false; // a chapter waits for the next start, its end
+    std::int64_t start = 0;
+    bool titled = false;
+    std::string title{};
+    bool named = false; // a name line waits for the time line after it
+    std::string name{};
+};
+
+void beginChapters(Chapters& chapters);
+
+// Takes a placed time or name line of the current part.
+void take(Chapters& chapters, const ChapterLine& line, const Place& place);
+
+// A line of the kind given (badTime, ...) was skipped: says so, and it parts a pair.
+void skip(Chapters& chapters, LineKind kind, const Place& place);
+
+// The current part has ended: a line still unpaired stays so.
+void endChapters(Chapters& chapters, std::string_view file);
+
+// Writes what is held, the last chapter ending at videoEnd when it is known, and ends the output.
+void finishChapters(Chapters& chapters, std::optional<std::int64_t> videoEnd);

@@ -1,0 +1,144 @@
+// The run: the plan, then for each input: open, detect, read, place, check, write; then the status.
+#include "run.hpp"
+
+#include "chapters.hpp"
+#include "output.hpp"
+#include "placement.hpp"
+#include "plan.hpp"
+#include "sources/source.hpp"
+
+#include <fcntl.h>
+#include <new>
+#include <optional>
+#include <string>
+#include <sys/stat.h>
+#include <unistd.h>
+
+namespace {
+
+// What the run carries from input to input.
+struct Run {
+    Output& output;
+    Chapters chapters;
+    Carried carried{};
+    std::optional<std::int64_t> videoEnd{}; // where the last part ends, when its length is known
+    std::vector<char> buffer{};             // input, reused from one input to the next
+};
+
+// One part's events from its source: placed, then checked and written.
+struct PartEvents final : Events {
+    Run& run;
+    Part& part;
+    std::string_view file;
+
+    PartEvents(Run& run, Part& part, std::string_view file) : run(run), part(part), file(file) {}
+
+    void chapter(const ChapterLine& line, std::int64_t lineNumber) override {
+        const ChapterLine placed = place(part, line);
+        const Place where{file, lineNumber, part.end};
+        if (placed.kind == LineKind::time || placed.kind == LineKind::name)
+            take(run.chapters, placed, where);
+        else if (placed.kind != LineKind::other)
+            skip(run.chapters, placed.kind, where);
+    }
+
+    void note(std::int64_t lineNumber, std::string_view message, bool fails) override {
+        std::string text(file);
+        if (lineNumber != 0)
+            text += ':' + std::to_string(lineNumber);
+        text += ": ";
+        text += message;
+        report(run.output, text, fails ? Severity::failure : Severity::warning);
+    }
+};
+
+// Reading a regular file while appending to it would never end.
+bool isOutputFile(int fd, const Output& output) {
+    struct stat input;
+    struct stat written;
+    return output.fd >= 0 && fstat(fd, &input) == 0 && S_ISREG(input.st_mode) &&
+           fstat(output.fd, &written) == 0 && input.st_dev == written.st_dev &&
+           input.st_ino == written.st_ino;
+}
+
+// The step's input, open; none where it cannot be read (said).
+std::optional<int> openInput(const Step& step, Streams streams, Output& output) {
+    if (step.standardInput)
+        return streams.in; // -1 where it was closed: reading it fails and says so
+    const std::string name(step.name);
+    const int fd = open(name.c_str(), O_RDONLY | O_CLOEXEC);
+    if (fd < 0) {
+        report(output, "Failed to open \"" + name + "\".", Severity::failure, Prefix::bare);
+        return std::nullopt;
+    }
+    if (isOutputFile(fd, output)) {
+        close(fd);
+        report(output, name + ": input file is output file", Severity::failure);
+        return std::nullopt;
+    }
+    return fd;
+}
+
+// Reads one part to its end. Returns false when the run must stop.
+bool readPart(Run& run, const Step& step, int fd) {
+    Part part =
+        startPart(run.carried, step.delay, step.length, {step.pal2Film, step.threeTwoPulldown});
+    if (part.endOutOfRange)
+        report(run.output,
+               std::string(step.name) + ": end of part out of range; its length is "
+                                        "ignored",
+               Severity::failure);
+    Input input{fd, step.name, step.standardInput ? "" : step.name, run.buffer, run.output};
+    PartEvents events(run, part, step.name);
+    if (!startInput(input))
+        return !readFailed(input, events).stop;
+    const PartRead read = detect(input.head).read(input, events);
+    if (read.stop)
+        return false;
+    endChapters(run.chapters, step.name);
+    if (!flush(run.output))
+        return false;
+    run.carried = endPart(run.carried, part);
+    run.videoEnd = part.end;
+    return true;
+}
+
+int runPlan(const Plan& plan, Streams streams, Output& output) {
+    for (const std::string& warning : plan.warnings)
+        report(output, warning);
+    Run run{output, {*plan.writer, output}};
+    beginChapters(run.chapters);
+    bool stopped = false;
+    for (const Step& step : plan.steps) {
+        const std::optional<int> fd = openInput(step, streams, output);
+        stopped = !fd || !readPart(run, step, *fd);
+        if (fd && !step.standardInput)
+            close(*fd);
+        if (stopped)
+            break;
+    }
+    // A run that stops still ends what it wrote, so that a document stays well-formed.
+    finishChapters(run.chapters, stopped ? std::nullopt : run.videoEnd);
+    flush(output);
+    return stopped ? 1 : exitStatus(output);
+}
+
+} // namespace
+
+int runChapcat(std::span<const char* const> args, Streams streams) {
+    Output output = makeOutput(streams.out, streams.err);
+    try {
+        const auto planned = planRun(args);
+        if (const auto* answer = std::get_if<Answer>(&planned)) {
+            append(output, answer->out);
+            if (!answer->message.empty())
+                report(output, answer->message);
+            return flush(output) ? answer->status : 1;
+        }
+        return runPlan(std::get<Plan>(planned), streams, output);
+    } catch (const std::bad_alloc&) {
+        flush(output);
+        writeAll(streams.err, "chapcat: out of memory\n");
+        return 1;
+    }
+}

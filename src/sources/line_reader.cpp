@@ -1,0 +1,123 @@
+#include "line_reader.hpp"
+
+#include <cstring>
+
+namespace {
+
+constexpr std::string_view byteOrderMark = "\xEF\xBB\xBF";
+constexpr std::size_t prefixSize = 64; // what is kept of a line not kept whole
+
+// The line without its carriage returns: line itself when it has none, else a copy in scratch.
+std::string_view stripCR(std::string_view line, std::string& scratch) {
+    if (line.ends_with('\r')) // the usual case, a Windows line end, needs no copy
+        line.remove_suffix(1);
+    auto carriageReturn = line.find('\r');
+    if (carriageReturn == std::string_view::npos)
+        return line;
+    scratch.clear();
+    while (carriageReturn != std::string_view::npos) {
+        scratch.append(line.substr(0, carriageReturn));
+        line.remove_prefix(carriageReturn + 1);
+        carriageReturn = line.find('\r');
+    }
+    scratch.append(line);
+    return scratch;
+}
+
+// Adds bytes of a spanning line, keeping only what can still matter.
+void keep(LineReader& reader, std::string_view bytes) {
+    using Kept = LineReader::Kept;
+    if (reader.kept == Kept::nothing)
+        return;
+    for (auto cr = bytes.find('\r'); cr != std::string_view::npos; cr = bytes.find('\r')) {
+        reader.pending.append(bytes.substr(0, cr));
+        bytes.remove_prefix(cr + 1);
+    }
+    reader.pending.append(bytes);
+    std::string& text = reader.pending;
+    const std::string_view keyword = reader.keyword;
+    if (reader.kept == Kept::whole &&
+        !keyword.starts_with(std::string_view(text).substr(0, keyword.size())))
+        reader.kept = Kept::fromFirstNonBlank;
+    if (reader.kept == Kept::fromFirstNonBlank) {
+        const auto first = text.find_first_not_of(" \t");
+        text.erase(0, first == std::string::npos ? text.size() : first);
+        if (text.size() > prefixSize)
+            text.resize(prefixSize);
+    }
+    if (reader.kept == Kept::whole && text.size() > maxLineSize) {
+        reader.kept = Kept::nothing;
+        text.clear();
+    }
+}
+
+NextLine deliverPending(LineReader& reader, Line& line) {
+    reader.delivered = true;
+    line = {reader.pending, ++reader.lineNumber, reader.kept == LineReader::Kept::nothing};
+    return NextLine::line;
+}
+
+} // namespace
+
+void startReading(LineReader& reader, std::string_view keyword) {
+    reader.keyword = keyword;
+    reader.next = reader.end = nullptr;
+    reader.started = reader.atEnd = reader.spanning = reader.delivered = reader.utf16 = false;
+    reader.pending.clear();
+    reader.kept = LineReader::Kept::whole;
+    reader.lineNumber = 0;
+}
+
+NextLine nextLine(LineReader& reader, Line& line) {
+    if (reader.delivered) {
+        reader.pending.clear();
+        reader.kept = LineReader::Kept::whole;
+        reader.spanning = reader.delivered = false;
+    }
+    if (reader.next != reader.end) {
+        const auto size = static_cast<std::size_t>(reader.end - reader.next);
+        const char* start = reader.next;
+        if (const auto* newline = static_cast<const char*>(std::memchr(start, '\n', size))) {
+            reader.next = newline + 1;
+            if (reader.spanning) {
+                keep(reader, {start, newline});
+                return deliverPending(reader, line);
+            }
+            // Lines of a piece known to have no carriage return need no search each.
+            const std::string_view text{start, newline};
+            line = {reader.chunkHasCR ? stripCR(text, reader.scratch) : text, ++reader.lineNumber,
+                    false};
+            return NextLine::line;
+        }
+        reader.spanning = true;
+        keep(reader, {start, size});
+        reader.next = reader.end;
+    }
+    if (!reader.atEnd)
+        return NextLine::needInput;
+    if (!reader.spanning)
+        return NextLine::end;
+    return deliverPending(reader, line);
+}
+
+void feed(LineReader& reader, std::string_view bytes) {
+    reader.atEnd = bytes.empty();
+    if (!reader.started) {
+        reader.started = true;
+        if (bytes.starts_with(byteOrderMark)) {
+            bytes.remove_prefix(byteOrderMark.size());
+        } else if (bytes.starts_with("\xFF\xFE") || bytes.starts_with("\xFE\xFF")) {
+            reader.utf16 = true;
+            reader.decoder = {bytes[0] == '\xFF'};
+            bytes.remove_prefix(2);
+        }
+    }
+    if (reader.utf16) {
+        reader.decoded.clear();
+        decodeUtf16(reader.decoder, bytes, reader.decoded);
+        bytes = reader.decoded;
+    }
+    reader.next = bytes.data();
+    reader.end = bytes.data() + bytes.size();
+    reader.chunkHasCR = std::memchr(bytes.data(), '\r', bytes.size()) != nullptr;
+}

@@ -1,0 +1,63 @@
+#pragma once
+// What every output format implements: a writer turns the joined chapters into its text.
+
+#include "chapter_line.hpp"
+#include "output.hpp"
+#include "timestamp.hpp"
+
+#include <cstddef>
+#include <cstdint>
+#include <span>
+#include <string_view>
+
+// A whole chapter, for the formats that write chapters rather than lines.
+struct Chapter {
+    std::int64_t start;
+    std::int64_t end;
+    bool titled;
+    std::string_view title;
+};
+
+// The most that a time takes as any format writes it: nanoseconds as HH:MM:SS.nnnnnnnnn.
+constexpr std::size_t maxTimeTextSize = maxTimestampSize + 6;
+static_assert(maxTimeTextSize > maxNumberSize);
+
+// What a writer keeps between chapters.
+struct WriterState {
+    bool wroteChapter = false;
+    // A chapter usually starts where the one before ended: that time is rendered already.
+    std::int64_t lastEnd = 0;
+    std::size_t startSize = 0;
+    std::size_t endSize = 0; // 0: no end written yet
+    char startText[maxTimeTextSize];
+    char endText[maxTimeTextSize];
+};
+
+// One output format: a row in the table. A writer takes either every chapter line as it comes
+// (line) or whole chapters (chapter); the other is null.
+struct Writer {
+    std::string_view name;
+    std::string_view summary; // for --help
+    void (*begin)(Output& output);
+    void (*line)(Output& output, const ChapterLine& line);
+    void (*chapter)(WriterState& state, Output& output, const Chapter& chapter);
+    void (*end)(WriterState& state, Output& output);
+};
+
+// Every output format, the default first.
+std::span<const Writer* const> writers();
+
+// The texts of a chapter's start and end, as render writes a time.
+struct TimeTexts {
+    std::string_view start;
+    std::string_view end;
+};
+TimeTexts renderTimes(WriterState& state, const Chapter& chapter,
+                      char* (*render)(char* out, std::int64_t time));
+
+// Copies text to out, returning the end of what was written.
+char* put(char* out, std::string_view text);
+
+extern const Writer simpleWriter;
+extern const Writer ffmetadataWriter;
+extern const Writer matroskaWriter;

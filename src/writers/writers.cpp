@@ -1,0 +1,26 @@
+#include "writer.hpp"
+
+#include <algorithm>
+
+std::span<const Writer* const> writers() {
+    static constexpr const Writer* table[] = {&simpleWriter, &ffmetadataWriter, &matroskaWriter};
+    return table;
+}
+
+char* put(char* out, std::string_view text) {
+    return std::copy(text.begin(), text.end(), out);
+}
+
+TimeTexts renderTimes(WriterState& state, const Chapter& chapter,
+                      char* (*render)(char* out, std::int64_t time)) {
+    if (state.endSize != 0 && state.lastEnd == chapter.start) {
+        std::copy_n(state.endText, state.endSize, state.startText);
+        state.startSize = state.endSize;
+    } else {
+        state.startSize =
+            static_cast<std::size_t>(render(state.startText, chapter.start) - state.startText);
+    }
+    state.endSize = static_cast<std::size_t>(render(state.endText, chapter.end) - state.endText);
+    state.lastEnd = chapter.end;
+    return {{state.startText, state.startSize}, {state.endText, state.endSize}};
+}
