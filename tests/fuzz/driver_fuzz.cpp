@@ -2,6 +2,7 @@
 // written must be well-formed in its format: chapter lines, FFmpeg metadata, or XML text that is
 // valid UTF-8 of characters XML allows.
 #include "run.hpp"
+#include "utf.hpp"
 
 #include <fuzzer/FuzzedDataProvider.h>
 
@@ -102,26 +103,10 @@ bool isXmlText(std::string_view text) {
     if (!text.ends_with("</Chapters>\n"))
         return false;
     for (std::size_t i = 0; i < text.size();) {
-        const auto byte = [&](std::size_t at) { return static_cast<unsigned char>(text[at]); };
-        const unsigned lead = byte(i);
-        const std::size_t size = lead < 0x80       ? 1
-                                 : lead >> 5 == 6  ? 2
-                                 : lead >> 4 == 14 ? 3
-                                 : lead >> 3 == 30 ? 4
-                                                   : 0;
-        if (size == 0 || i + size > text.size())
+        const Utf8Character next = decodeUtf8(text.substr(i));
+        if (!next.valid || !isXmlCharacter(next.value))
             return false;
-        std::uint32_t c = size == 1 ? lead : lead & (0x7F >> size);
-        for (std::size_t k = 1; k < size; ++k) {
-            if (byte(i + k) >> 6 != 2)
-                return false;
-            c = c << 6 | (byte(i + k) & 0x3F);
-        }
-        const std::uint32_t least[] = {0, 0, 0x80, 0x800, 0x10000};
-        if (c < least[size] || c > 0x10FFFF || (c >= 0xD800 && c <= 0xDFFF) || c == 0xFFFE ||
-            c == 0xFFFF || (c < 0x20 && c != '\t' && c != '\n' && c != '\r'))
-            return false;
-        i += size;
+        i += next.size;
     }
     return true;
 }

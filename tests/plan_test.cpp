@@ -1,0 +1,61 @@
+// The command line, read once into a plan or an answer.
+#include "plan.hpp"
+
+#include <gtest/gtest.h>
+
+#include <string>
+#include <vector>
+
+namespace {
+
+// A plan in one line: the format, then each step as NAME[:FLAGS] with its delay and length,
+// then the warnings.
+std::string describe(const std::variant<Answer, Plan>& planned) {
+    if (const auto* answer = std::get_if<Answer>(&planned))
+        return std::to_string(answer->status) + " " + answer->message;
+    const Plan& plan = std::get<Plan>(planned);
+    std::string text(plan.writer->name);
+    for (const Step& step : plan.steps) {
+        text += " " + std::string(step.standardInput ? "<stdin>" : step.name);
+        text += step.pal2Film ? "p" : "";
+        text += step.threeTwoPulldown ? "t" : "";
+        text += step.delay != 0 ? " d" + std::to_string(step.delay) : "";
+        text += step.length ? " l" + std::to_string(*step.length) : "";
+    }
+    for (const std::string& warning : plan.warnings)
+        text += " [" + warning + "]";
+    return text;
+}
+
+const std::string tryHelp = "\nTry 'chapcat --help' for more information.";
+
+TEST(PlanRun, ReadsTheCommandLineOnce) {
+    const struct {
+        std::vector<const char*> args;
+        std::string plan;
+    } cases[] = {
+        {{}, "simple"},
+        {{"a", "-p", "b", "-n", "-t", "c"}, "simple a bp ct"},
+        {{"-pal", "-tv", "-none", "a"}, "simple a"},
+        {{"-d=1", "-d=-0.5", "a", "b"}, "simple a d500 b"},
+        {{"--length=1:00", "a", "b"}, "simple a l60000 b"},
+        {{"a", "--format=matroska", "--format=matroska"}, "matroska a"},
+        {{"-", "--", "-p", "--help", "-"}, "simple <stdin> -p --help <stdin>"},
+        {{"-d", "-x", "a"},
+         "simple a [ignoring unknown option '-d'; see 'chapcat --help'] [ignoring unknown option "
+         "'-x'; see 'chapcat --help']"},
+        {{"missing", "-d=bad", "--help"}, "0 "},
+        {{"--format=xml"},
+         "2 unknown format 'xml': expected simple, ffmetadata or matroska" + tryHelp},
+        {{"--format=simple", "--format=matroska"},
+         "2 two formats, '--format=simple' and '--format=matroska'" + tryHelp},
+        {{"--length=1", "--length=2", "a"},
+         "2 two lengths, '--length=1' and '--length=2', for one file" + tryHelp},
+        {{"a", "--length=5"}, "2 length '--length=5' with no file after it" + tryHelp},
+        {{"--length=-1", "a"}, "2 negative length '--length=-1'" + tryHelp},
+    };
+    for (const auto& c : cases)
+        EXPECT_EQ(describe(planRun(c.args)), c.plan) << c.args.size();
+}
+
+} // namespace
