@@ -30,13 +30,13 @@ ChapterLine place(Part& part, ChapterLine line) {
     if (line.kind == LineKind::other || line.kind == LineKind::numberOutOfRange ||
         line.kind == LineKind::tooLong)
         return line;
-    if (!part.placedAny) {
-        part.placedAny = true;
-        if (part.continues && line.number == 0 &&
-            __builtin_add_overflow(part.chapterOffset, 1, &part.chapterOffset))
-            return lineOfKind(LineKind::numberOutOfRange);
-    }
-    if (__builtin_add_overflow(line.number, part.chapterOffset, &line.number))
+    // A part counts from chapter 0 when the first line it writes has number 0; a line that is
+    // skipped counts for nothing.
+    std::int64_t chapterOffset = part.chapterOffset;
+    if (!part.placedAny && part.continues && line.number == 0 &&
+        __builtin_add_overflow(chapterOffset, 1, &chapterOffset))
+        return lineOfKind(LineKind::numberOutOfRange);
+    if (__builtin_add_overflow(line.number, chapterOffset, &line.number))
         return lineOfKind(LineKind::numberOutOfRange);
     if (line.kind != LineKind::time && line.kind != LineKind::name)
         return line; // a bad time: skipped, but reported with its number checked first
@@ -48,6 +48,8 @@ ChapterLine place(Part& part, ChapterLine line) {
             return lineOfKind(LineKind::timeOutOfRange);
         part.lastTime = line.time;
     }
+    part.placedAny = true;
+    part.chapterOffset = chapterOffset;
     part.lastChapter = line.number;
     return line;
 }

@@ -184,12 +184,13 @@ std::variant<Answer, Plan> planRun(std::span<const char* const> args) {
             return Answer{0, usage(), {}};
         if (isOption && arg == versionOption)
             return Answer{0, "chapcat " CHAPCAT_VERSION "\n", {}};
-        if (state.error)
-            continue;
-        if (!isOption)
-            takeFile(state, arg);
-        else if (arg == endOfOptions)
+        // After --, every argument is a file, even after a usage error.
+        if (isOption && arg == endOfOptions)
             state.optionsEnded = true;
+        else if (state.error)
+            continue;
+        else if (!isOption)
+            takeFile(state, arg);
         else
             takeOption(state, arg);
     }

@@ -100,13 +100,18 @@ TEST(ParseLine, RejectedLinesPlaceNothing) {
         {"CHAPTER01NAME=x", INT64_MAX, 0, LineKind::numberOutOfRange},
     };
     for (const auto& c : cases) {
-        const Carried before{c.chapterOffset, c.timeOffset, 7};
+        const Carried before{c.chapterOffset, c.timeOffset, 7, true};
         Part part = startPart(before, 0, std::nullopt, {});
         EXPECT_EQ(place(part, parseLine(c.line)).kind, c.kind) << c.line;
         const Carried after = endPart(before, part);
         EXPECT_EQ(after.chapterOffset, before.chapterOffset) << c.line;
         EXPECT_EQ(after.timeOffset, before.timeOffset) << c.line;
         EXPECT_EQ(after.timeDelay, before.timeDelay) << c.line;
+        // Nor does it count as the part's first line: a part counting from 0 still moves on.
+        if (c.chapterOffset < INT64_MAX) {
+            EXPECT_EQ(place(part, parseLine("CHAPTER00NAME=x")).number, c.chapterOffset + 1)
+                << c.line;
+        }
     }
 }
 

@@ -45,6 +45,10 @@ TEST(PlanRun, ReadsTheCommandLineOnce) {
          "simple a [ignoring unknown option '-d'; see 'chapcat --help'] [ignoring unknown option "
          "'-x'; see 'chapcat --help']"},
         {{"missing", "-d=bad", "--help"}, "0 "},
+        {{"-d=x", "--", "--help"},
+         "2 invalid delay '-d=x': expected a time such as -d=00:05:00.000, "
+         "-d=1:05.5 or -d=20.039" +
+             tryHelp},
         {{"--format=xml"},
          "2 unknown format 'xml': expected simple, ffmetadata or matroska" + tryHelp},
         {{"--format=simple", "--format=matroska"},

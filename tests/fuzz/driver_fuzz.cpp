@@ -122,7 +122,8 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
         switch (input.ConsumeIntegralInRange(0, 6)) {
         case 0:
             args.push_back(input.PickValueInArray({"-p", "-t", "-n", "-", "--", "-d", "-x",
-                                                   "--format=ffmetadata", "--format=matroska"}));
+                                                   "--format=ffmetadata", "--format=matroska",
+                                                   "--help", "--version"}));
             break;
         case 1:
             args.push_back("-d=" + input.ConsumeRandomLengthString(24));
@@ -141,11 +142,14 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     if (!args.empty() && args.back().starts_with("/proc/self/fd/"))
         files.push_back(memoryFile(input.ConsumeRemainingBytesAsString()));
 
+    // --help and --version answer without a list, but after -- they are files.
     std::vector<const char*> argv;
+    bool optionsEnded = false;
     for (const auto& arg : args) {
         const std::string_view seen = arg.c_str(); // as the program sees it, up to a NUL
-        if (seen != "--help" && seen != "--version")
+        if (optionsEnded || (seen != "--help" && seen != "--version"))
             argv.push_back(arg.c_str());
+        optionsEnded = optionsEnded || seen == "--";
     }
     const int in = memoryFile(input.ConsumeRandomLengthString(256));
     const int out = memoryFile("");
