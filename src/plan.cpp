@@ -1,9 +1,15 @@
 #include "plan.hpp"
 
+#include "sources/source.hpp"
 #include "timestamp.hpp"
 
+#include <algorithm>
+#include <cerrno>
 #include <cstdint>
+#include <cstring>
+#include <fcntl.h>
 #include <optional>
+#include <unistd.h>
 
 namespace {
 
@@ -11,8 +17,12 @@ constexpr std::string_view helpOption = "--help";
 constexpr std::string_view versionOption = "--version";
 constexpr std::string_view endOfOptions = "--";
 constexpr std::string_view delayOption = "-d=";
-constexpr std::string_view lengthOption = "--length=";
-constexpr std::string_view formatOption = "--format=";
+constexpr std::string_view lengthOption = "--length";
+constexpr std::string_view formatOption = "--format";
+constexpr std::string_view filesFromOption = "--files-from";
+constexpr std::string_view files0FromOption = "--files0-from";
+constexpr std::string_view partChaptersOption = "--part-chapters";
+constexpr std::string_view verboseOption = "--verbose";
 constexpr std::string_view standardInputName = "-";
 
 constexpr std::string_view usageHead =
@@ -96,8 +106,9 @@ struct Planning {
     std::int64_t delay = 0;
     std::uint64_t delayMagnitudes = 0;  // bounds every sum of delays the run can form
     std::optional<std::int64_t> length; // for the next input
-    std::string_view lengthArg;
-    std::string_view formatArg;
+    std::string lengthArg;              // the options as given, for messages
+    std::string formatArg;
+    int standardInput;
 };
 
 void takeFile(Planning& state, std::string_view arg) {
@@ -125,38 +136,168 @@ void takeDelay(Planning& state, std::string_view arg) {
         state.delay += value;
 }
 
-void takeLength(Planning& state, std::string_view arg) {
+// A long option and its value: ARG is '--name=value' as given, or as it would have been.
+struct Valued {
+    std::string arg;
+    std::string_view value;
+};
+
+void takeLength(Planning& state, const Valued& option) {
     std::int64_t value = 0;
     if (state.length)
-        state.error = usageError("two lengths, '" + std::string(state.lengthArg) + "' and '" +
-                                 std::string(arg) + "', for one file");
-    else if (timeArgumentToInt(arg.substr(lengthOption.size()), value) != TimeStatus::ok)
-        state.error = usageError("invalid length '" + std::string(arg) +
+        state.error = usageError("two lengths, '" + state.lengthArg + "' and '" + option.arg +
+                                 "', for one file");
+    else if (timeArgumentToInt(option.value, value) != TimeStatus::ok)
+        state.error = usageError("invalid length '" + option.arg +
                                  "': expected a time such as --length=00:42:17.480 or "
                                  "--length=2537.48");
     else if (value < 0)
-        state.error = usageError("negative length '" + std::string(arg) + "'");
+        state.error = usageError("negative length '" + option.arg + "'");
     state.length = value;
-    state.lengthArg = arg;
+    state.lengthArg = option.arg;
 }
 
-void takeFormat(Planning& state, std::string_view arg) {
-    const std::string_view value = arg.substr(formatOption.size());
-    const Writer* writer = writerNamed(value);
+void takeFormat(Planning& state, const Valued& option) {
+    const Writer* writer = writerNamed(option.value);
     if (!writer)
-        state.error =
-            usageError("unknown format '" + std::string(value) + "': expected " + formatNames());
+        state.error = usageError("unknown format '" + std::string(option.value) + "': expected " +
+                                 formatNames());
     else if (!state.formatArg.empty() && writer != state.plan.writer)
-        state.error = usageError("two formats, '" + std::string(state.formatArg) + "' and '" +
-                                 std::string(arg) + "'");
+        state.error = usageError("two formats, '" + state.formatArg + "' and '" + option.arg + "'");
     state.plan.writer = writer ? writer : state.plan.writer;
-    state.formatArg = arg;
+    state.formatArg = option.arg;
 }
 
-// An option other than --help, --version and --: the single-dash ones are known by their
+// Names from a list, one a line or separated by NUL, as if they stood here on the command line.
+void takeList(Planning& state, const Valued& option, char separator) {
+    const bool standardInput = option.value == standardInputName;
+    const int fd = standardInput ? state.standardInput
+                                 : open(std::string(option.value).c_str(), O_RDONLY | O_CLOEXEC);
+    std::string text;
+    const int error = fd < 0 ? errno : readAll(fd, text);
+    if (fd >= 0 && !standardInput)
+        close(fd);
+    if (error != 0 || fd < 0) {
+        state.error = usageError("cannot read the list of files '" + std::string(option.value) +
+                                 "': " + std::strerror(error != 0 ? error : EBADF));
+        return;
+    }
+    std::string_view names = text;
+    while (!names.empty()) {
+        const std::string_view name = names.substr(0, names.find(separator));
+        names.remove_prefix(std::min(names.size(), name.size() + 1));
+        if (!name.empty())
+            takeFile(state, state.plan.listedNames.emplace_back(name));
+    }
+}
+
+void takeFilesFrom(Planning& state, const Valued& option) {
+    takeList(state, option, '\n');
+}
+
+void takeFiles0From(Planning& state, const Valued& option) {
+    takeList(state, option, '\0');
+}
+
+void takePartChapters(Planning& state, const Valued&) {
+    state.plan.partChapters = true;
+}
+
+void takeVerbose(Planning& state, const Valued&) {
+    state.plan.verbose = true;
+}
+
+struct LongOption {
+    std::string_view name;
+    bool takesValue;
+    void (*take)(Planning& state, const Valued& option);
+};
+
+constexpr LongOption longOptions[] = {
+    {lengthOption, true, takeLength},
+    {formatOption, true, takeFormat},
+    {filesFromOption, true, takeFilesFrom},
+    {files0FromOption, true, takeFiles0From},
+    {partChaptersOption, false, takePartChapters},
+    {verboseOption, false, takeVerbose},
+};
+
+// How many single-character edits turn a into b.
+std::size_t editDistance(std::string_view a, std::string_view b) {
+    std::vector<std::size_t> row(b.size() + 1);
+    for (std::size_t j = 0; j <= b.size(); ++j)
+        row[j] = j;
+    for (std::size_t i = 1; i <= a.size(); ++i) {
+        std::size_t diagonal = row[0];
+        row[0] = i;
+        for (std::size_t j = 1; j <= b.size(); ++j) {
+            const std::size_t above = row[j];
+            row[j] = std::min({row[j] + 1, row[j - 1] + 1, diagonal + (a[i - 1] != b[j - 1])});
+            diagonal = above;
+        }
+    }
+    return row[b.size()];
+}
+
+// The known option nearest to an unknown one, as a hint.
+std::string nearestOption(std::string_view name) {
+    constexpr std::string_view others[] = {helpOption, versionOption, "-d=", "-p", "-t", "-n"};
+    std::string_view nearest;
+    std::size_t distance = SIZE_MAX;
+    const auto consider = [&](std::string_view known) {
+        // Compared without the dashes, so that '--d' comes near '-d='.
+        const std::size_t d = editDistance(name.substr(name.find_first_not_of('-')),
+                                           known.substr(known.find_first_not_of('-')));
+        if (d < distance)
+            nearest = known, distance = d;
+    };
+    for (const LongOption& option : longOptions)
+        consider(option.name);
+    for (const std::string_view known : others)
+        consider(known);
+    return distance <= std::max<std::size_t>(2, name.size() / 3)
+               ? "; did you mean '" + std::string(nearest) + "'?"
+               : "";
+}
+
+// How many arguments an option takes, its value included, where it is not acted on.
+std::size_t argumentsTaken(std::string_view arg, const char* next) {
+    for (const LongOption& option : longOptions)
+        if (option.takesValue && arg == option.name && next != nullptr)
+            return 2;
+    return 1;
+}
+
+// A long option, with its value from the argument itself or the one after it (next), which it
+// then takes. Returns how many arguments it took.
+std::size_t takeLongOption(Planning& state, std::string_view arg, const char* next) {
+    const std::size_t equals = arg.find('=');
+    const std::string_view name = arg.substr(0, equals);
+    for (const LongOption& option : longOptions) {
+        if (option.name != name)
+            continue;
+        if (!option.takesValue && equals != std::string_view::npos)
+            state.error = usageError("option '" + std::string(name) + "' takes no value");
+        else if (option.takesValue && equals == std::string_view::npos && next == nullptr)
+            state.error = usageError("option '" + std::string(name) + "' needs a value");
+        if (state.error)
+            return 1;
+        const bool valueNext = option.takesValue && equals == std::string_view::npos;
+        const std::string_view value = valueNext ? std::string_view(next) : arg.substr(equals + 1);
+        option.take(state, {std::string(name) + (option.takesValue ? "=" : "") + std::string(value),
+                            value});
+        return valueNext ? 2 : 1;
+    }
+    state.error = usageError("unknown option '" + std::string(arg) + "'" + nearestOption(name));
+    return 1;
+}
+
+// An option other than --help, --version and --: long ones by name, single-dash ones by their
 // second character.
-void takeOption(Planning& state, std::string_view arg) {
+std::size_t takeOption(Planning& state, std::string_view arg, const char* next) {
     const char option = arg[1];
+    if (option == '-')
+        return takeLongOption(state, arg, next);
     if (option == 't')
         state.threeTwoPulldown = true;
     else if (option == 'p')
@@ -165,38 +306,39 @@ void takeOption(Planning& state, std::string_view arg) {
         state.pal2Film = state.threeTwoPulldown = false;
     else if (arg.starts_with(delayOption))
         takeDelay(state, arg);
-    else if (arg.starts_with(lengthOption))
-        takeLength(state, arg);
-    else if (arg.starts_with(formatOption))
-        takeFormat(state, arg);
     else
         state.plan.warnings.push_back("ignoring unknown option '" + std::string(arg) +
                                       "'; see 'chapcat --help'");
+    return 1;
 }
 
 } // namespace
 
-std::variant<Answer, Plan> planRun(std::span<const char* const> args) {
+std::variant<Answer, Plan> planRun(std::span<const char* const> args, int standardInput) {
     Planning state;
-    for (const std::string_view arg : args) {
+    state.standardInput = standardInput;
+    for (std::size_t i = 0; i < args.size();) {
+        const std::string_view arg = args[i];
+        const char* next = i + 1 < args.size() ? args[i + 1] : nullptr;
         const bool isOption = !state.optionsEnded && arg.starts_with('-') && arg != "-";
         if (isOption && arg == helpOption)
             return Answer{0, usage(), {}};
         if (isOption && arg == versionOption)
             return Answer{0, "chapcat " CHAPCAT_VERSION "\n", {}};
+        std::size_t taken = 1;
         // After --, every argument is a file, even after a usage error.
         if (isOption && arg == endOfOptions)
             state.optionsEnded = true;
-        else if (state.error)
-            continue;
-        else if (!isOption)
+        else if (!state.error && !isOption)
             takeFile(state, arg);
-        else
-            takeOption(state, arg);
+        else if (!state.error)
+            taken = takeOption(state, arg, next);
+        else if (isOption)
+            taken = argumentsTaken(arg, next); // a value is no option, even after an error
+        i += taken;
     }
     if (!state.error && state.length)
-        state.error =
-            usageError("length '" + std::string(state.lengthArg) + "' with no file after it");
+        state.error = usageError("length '" + state.lengthArg + "' with no file after it");
     if (state.error)
         return *state.error;
     return std::move(state.plan);

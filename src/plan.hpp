@@ -3,6 +3,7 @@
 #include "writers/writer.hpp"
 
 #include <cstdint>
+#include <deque>
 #include <optional>
 #include <span>
 #include <string>
@@ -23,7 +24,10 @@ struct Step {
 struct Plan {
     std::vector<Step> steps;
     const Writer* writer = writers().front();
+    bool partChapters = false; // a part without chapters gets one, titled with its file name
+    bool verbose = false;      // say where each part goes
     std::vector<std::string> warnings; // about arguments that were ignored
+    std::deque<std::string> listedNames; // the names read with --files-from, which steps view
 };
 
 // A run that ends before reading anything: help, version or a usage error.
@@ -33,5 +37,6 @@ struct Answer {
     std::string message; // for standard error
 };
 
-// The whole command line (without the program name), checked once.
-std::variant<Answer, Plan> planRun(std::span<const char* const> args);
+// The whole command line (without the program name), checked once; standardInput is read for
+// a list of files named '-'.
+std::variant<Answer, Plan> planRun(std::span<const char* const> args, int standardInput = -1);

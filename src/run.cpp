@@ -128,7 +128,7 @@ int runPlan(const Plan& plan, Streams streams, Output& output) {
 int runChapcat(std::span<const char* const> args, Streams streams) {
     Output output = makeOutput(streams.out, streams.err);
     try {
-        const auto planned = planRun(args);
+        const auto planned = planRun(args, streams.in);
         if (const auto* answer = std::get_if<Answer>(&planned)) {
             append(output, answer->out);
             if (!answer->message.empty())
