@@ -84,8 +84,8 @@ void skip(Chapters& chapters, LineKind kind, const Place& place) {
            Severity::failure);
 }
 
-void endChapters(Chapters& chapters, std::string_view file) {
-    say(chapters, endOfPart(chapters.timeline), file);
+void endChapters(Chapters& chapters, std::string_view file, bool hadLength) {
+    say(chapters, endOfPart(chapters.timeline, hadLength), file);
 }
 
 void finishChapters(Chapters& chapters, std::optional<std::int64_t> videoEnd) {

@@ -34,8 +34,9 @@ void take(Chapters& chapters, const ChapterLine& line, const Place& place);
 // A line of the kind given (badTime, ...) was skipped: says so, and it parts a pair.
 void skip(Chapters& chapters, LineKind kind, const Place& place);
 
-// The current part has ended: a line still unpaired stays so.
-void endChapters(Chapters& chapters, std::string_view file);
+// The current part has ended, with a length (given or read) or without: a line still unpaired
+// stays so.
+void endChapters(Chapters& chapters, std::string_view file, bool hadLength);
 
 // Writes what is held, the last chapter ending at videoEnd when it is known, and ends the output.
 void finishChapters(Chapters& chapters, std::optional<std::int64_t> videoEnd);

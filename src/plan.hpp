@@ -26,7 +26,7 @@ struct Plan {
     const Writer* writer = writers().front();
     bool partChapters = false; // a part without chapters gets one, titled with its file name
     bool verbose = false;      // say where each part goes
-    std::vector<std::string> warnings; // about arguments that were ignored
+    std::vector<std::string> warnings;   // about arguments that were ignored
     std::deque<std::string> listedNames; // the names read with --files-from, which steps view
 };
 

@@ -95,7 +95,7 @@ bool readPart(Run& run, const Step& step, int fd) {
     const PartRead read = detect(input.head).read(input, events);
     if (read.stop)
         return false;
-    endChapters(run.chapters, step.name);
+    endChapters(run.chapters, step.name, part.end || read.length);
     if (!flush(run.output))
         return false;
     run.carried = endPart(run.carried, part);

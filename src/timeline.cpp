@@ -46,8 +46,11 @@ Checked check(Timeline& timeline, const ChapterLine& line, const Place& place,
     if (line.time < 0)
         add({Finding::beforeZero, lineNumber, line.number, line.time, 0, 0});
     else if (timeline.previousStart && line.time <= *timeline.previousStart)
-        add({timeline.fromEarlierPart ? Finding::notLaterAtJoin : Finding::notLater, lineNumber,
-             line.number, line.time, *timeline.previousStart, timeline.previousChapter});
+        add({!timeline.fromEarlierPart       ? Finding::notLater
+             : timeline.earlierPartHadLength ? Finding::notLaterAfterLength
+                                             : Finding::notLaterAtJoin,
+             lineNumber, line.number, line.time, *timeline.previousStart,
+             timeline.previousChapter});
     if (partEnd && line.time > *partEnd)
         add({Finding::afterEnd, lineNumber, line.number, line.time, *partEnd, 0});
     timeline.previousStart = line.time;
@@ -64,8 +67,9 @@ std::optional<Report> breakPair(Timeline& timeline) {
     return report;
 }
 
-std::optional<Report> endOfPart(Timeline& timeline) {
+std::optional<Report> endOfPart(Timeline& timeline, bool hadLength) {
     timeline.fromEarlierPart = true;
+    timeline.earlierPartHadLength = hadLength;
     return breakPair(timeline);
 }
 
@@ -78,10 +82,14 @@ std::string describe(const Report& report, std::string_view file, bool nameDropp
                ", before 00:00:00.000, which muxers reject";
     case Finding::notLater:
     case Finding::notLaterAtJoin:
+    case Finding::notLaterAfterLength:
         text += " (" + timestamp(report.time) + ") does not start after chapter " +
                 chapterNumber(report.otherChapter) + " (" + timestamp(report.other) + ")";
         if (report.finding == Finding::notLaterAtJoin)
             text += "; is a -d= or --length= missing before " + std::string(file) + "?";
+        if (report.finding == Finding::notLaterAfterLength)
+            text += "; does the length of the part before " + std::string(file) +
+                    " match that part in the joined video (after -p or -t)?";
         return text;
     case Finding::afterEnd:
         return text + " (" + timestamp(report.time) + ") starts after the end of its part (" +

@@ -9,12 +9,13 @@
 
 // What a muxer would object to in the merged list.
 enum class Finding {
-    beforeZero,      // starts before 00:00:00.000
-    notLater,        // does not start after the chapter written before it
-    notLaterAtJoin,  // the same, where that chapter came from an earlier part
-    afterEnd,        // starts after the end of its part
-    timeWithoutName, // a time line with no name line next to it
-    nameWithoutTime, // a name line with no time line next to it
+    beforeZero,          // starts before 00:00:00.000
+    notLater,            // does not start after the chapter written before it
+    notLaterAtJoin,      // the same, where that chapter came from an earlier part
+    notLaterAfterLength, // the same, where that part had a length
+    afterEnd,            // starts after the end of its part
+    timeWithoutName,     // a time line with no name line next to it
+    nameWithoutTime,     // a name line with no time line next to it
 };
 
 struct Report {
@@ -30,7 +31,8 @@ struct Report {
 struct Timeline {
     std::optional<std::int64_t> previousStart;
     std::int64_t previousChapter = 0;
-    bool fromEarlierPart = false; // previousStart was written by an earlier part
+    bool fromEarlierPart = false;      // previousStart was written by an earlier part
+    bool earlierPartHadLength = false; // the part before this one had a length
     // The last chapter line of this part while it waits for the line that pairs with it.
     struct Unpaired {
         LineKind kind;
@@ -59,7 +61,8 @@ Checked check(Timeline& timeline, const ChapterLine& line, const Place& place,
 
 // Where a line was skipped, or the part ends: a line still unpaired stays so.
 std::optional<Report> breakPair(Timeline& timeline);
-std::optional<Report> endOfPart(Timeline& timeline);
+// hadLength: the part that ends had a length, given or read from the input.
+std::optional<Report> endOfPart(Timeline& timeline, bool hadLength);
 
 // The warning for a report about FILE, with its line; nameDropped where a name line without a
 // time line is lost from the output.

@@ -348,7 +348,8 @@ const CliCase failureCases[] = {
                         "CHAPTER05=00:32:01.043\nCHAPTER06=00:42:26.668\n"),
      "chapcat: f:3: chapter 04 (00:42:26.668) starts after the end of its part (00:32:01.043)\n"
      "chapcat: f:1: chapter 05 (00:32:01.043) does not start after chapter 04 (00:42:26.668); "
-     "is a -d= or --length= missing before f?\n",
+     "does the length of the part before f match that part in the joined video (after -p or "
+     "-t)?\n",
      0},
     {"LengthUsageErrors",
      {{"f", tenMinutes}},
