@@ -17,9 +17,10 @@ void say(Chapters& chapters, const std::optional<Report>& found, std::string_vie
            fails ? Severity::failure : Severity::warning);
 }
 
-void writeHeld(Chapters& chapters, std::int64_t end) {
-    const Chapter chapter{chapters.start, std::max(end, chapters.start), chapters.titled,
-                          chapters.title};
+void writeHeld(Chapters& chapters, std::optional<std::int64_t> end) {
+    if (end)
+        end = std::max(*end, chapters.start);
+    const Chapter chapter{chapters.start, end, chapters.titled, chapters.title};
     chapters.writer.chapter(chapters.state, chapters.output, chapter);
 }
 
@@ -88,9 +89,12 @@ void endChapters(Chapters& chapters, std::string_view file, bool hadLength) {
     say(chapters, endOfPart(chapters.timeline, hadLength), file);
 }
 
-void finishChapters(Chapters& chapters, std::optional<std::int64_t> videoEnd) {
+void finishChapters(Chapters& chapters, std::optional<std::int64_t> videoEnd, bool stopped) {
+    if (chapters.holding && !videoEnd && !stopped)
+        report(chapters.output,
+               "the last chapter's end is unknown; give the last part's --length=");
     if (chapters.holding)
-        writeHeld(chapters, videoEnd.value_or(chapters.start));
+        writeHeld(chapters, videoEnd);
     chapters.holding = false;
     chapters.writer.end(chapters.state, chapters.output);
 }

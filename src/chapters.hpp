@@ -39,4 +39,5 @@ void skip(Chapters& chapters, LineKind kind, const Place& place);
 void endChapters(Chapters& chapters, std::string_view file, bool hadLength);
 
 // Writes what is held, the last chapter ending at videoEnd when it is known, and ends the output.
-void finishChapters(Chapters& chapters, std::optional<std::int64_t> videoEnd);
+// stopped: the run ended early, and has said why.
+void finishChapters(Chapters& chapters, std::optional<std::int64_t> videoEnd, bool stopped);

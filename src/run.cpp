@@ -118,7 +118,7 @@ int runPlan(const Plan& plan, Streams streams, Output& output) {
             break;
     }
     // A run that stops still ends what it wrote, so that a document stays well-formed.
-    finishChapters(run.chapters, stopped ? std::nullopt : run.videoEnd);
+    finishChapters(run.chapters, stopped ? std::nullopt : run.videoEnd, stopped);
     flush(output);
     return stopped ? 1 : exitStatus(output);
 }

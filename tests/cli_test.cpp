@@ -270,7 +270,8 @@ const CliCase formatCases[] = {
      {{"a", "CHAPTER01NAME=lost\nCHAPTER02=00:00:01.000\nCHAPTER02NAME=kept\n"}},
      {"a", "--format=ffmetadata"},
      ";FFMETADATA1\n[CHAPTER]\nTIMEBASE=1/1000\nSTART=1000\nEND=1000\ntitle=kept\n",
-     "chapcat: a:1: chapter 01 has a name line but no time line; name dropped\n",
+     "chapcat: a:1: chapter 01 has a name line but no time line; name dropped\n"
+     "chapcat: the last chapter's end is unknown; give the last part's --length=\n",
      1},
     {"MatroskaTextAlwaysWellFormed",
      {{"a", std::string("CHAPTER01=00:00:01.000\nCHAPTER01NAME=<&>\x01\xff\xed\xa0\x80\xef\xbf\xbe"
@@ -289,18 +290,17 @@ const CliCase formatCases[] = {
          "</ChapterString>\n"
          "        <ChapterLanguage>und</ChapterLanguage>\n"
          "      </ChapterDisplay>\n    </ChapterAtom>\n"
-         "    <ChapterAtom>\n" // no name, no display; no length, so it ends where it starts
+         "    <ChapterAtom>\n" // no name, no display; no length, so no end
          "      <ChapterTimeStart>01:00:00.000000000</ChapterTimeStart>\n"
-         "      <ChapterTimeEnd>01:00:00.000000000</ChapterTimeEnd>\n"
          "    </ChapterAtom>\n  </EditionEntry>\n</Chapters>\n",
-     "chapcat: a:3: chapter 02 has a time line but no name line\n",
+     "chapcat: a:3: chapter 02 has a time line but no name line\n"
+     "chapcat: the last chapter's end is unknown; give the last part's --length=\n",
      0},
     {"StoppedRunStillEndsTheDocument",
      {{"a", "CHAPTER01=00:00:01.000\nCHAPTER01NAME=A\n"}},
      {"--format=matroska", "--length=5", "a", "missing"},
      xmlHead + "  <EditionEntry>\n    <ChapterAtom>\n"
                "      <ChapterTimeStart>00:00:01.000000000</ChapterTimeStart>\n"
-               "      <ChapterTimeEnd>00:00:01.000000000</ChapterTimeEnd>\n"
                "      <ChapterDisplay>\n        <ChapterString>A</ChapterString>\n"
                "        <ChapterLanguage>und</ChapterLanguage>\n      </ChapterDisplay>\n"
                "    </ChapterAtom>\n  </EditionEntry>\n</Chapters>\n",

@@ -62,19 +62,19 @@ void begin(Output& output) {
 }
 
 void chapter(WriterState& state, Output& output, const Chapter& chapter) {
+    constexpr std::string_view edition = "  <EditionEntry>\n";
     constexpr std::string_view start = "    <ChapterAtom>\n      <ChapterTimeStart>";
-    constexpr std::string_view end = "</ChapterTimeStart>\n      <ChapterTimeEnd>";
-    constexpr std::string_view display = "</ChapterTimeEnd>\n"
-                                         "      <ChapterDisplay>\n"
-                                         "        <ChapterString>";
+    constexpr std::string_view startEnd = "</ChapterTimeStart>\n";
+    constexpr std::string_view end = "      <ChapterTimeEnd>";
+    constexpr std::string_view endEnd = "</ChapterTimeEnd>\n";
+    constexpr std::string_view display = "      <ChapterDisplay>\n        <ChapterString>";
     constexpr std::string_view language = "</ChapterString>\n"
                                           "        <ChapterLanguage>und</ChapterLanguage>\n"
                                           "      </ChapterDisplay>\n";
-    constexpr std::string_view noDisplay = "</ChapterTimeEnd>\n";
     constexpr std::string_view atomEnd = "    </ChapterAtom>\n";
-    constexpr std::string_view edition = "  <EditionEntry>\n";
-    constexpr std::size_t size = edition.size() + start.size() + end.size() + display.size() +
-                                 language.size() + atomEnd.size() + 2 * maxTimeTextSize;
+    constexpr std::size_t size = edition.size() + start.size() + startEnd.size() + end.size() +
+                                 endEnd.size() + display.size() + language.size() + atomEnd.size() +
+                                 2 * maxTimeTextSize;
     // Room for a slice of the title; its last character may run three bytes past it.
     const auto textSize = [](std::string_view text) {
         return mostPerByte * (std::min(text.size(), slice) + 3);
@@ -86,9 +86,11 @@ void chapter(WriterState& state, Output& output, const Chapter& chapter) {
     if (!state.wroteChapter)
         out = put(out, edition);
     state.wroteChapter = true;
-    out = put(put(put(put(out, start), times.start), end), times.end);
+    out = put(put(put(out, start), times.start), startEnd);
+    if (chapter.end) // optional, and better left out than made up
+        out = put(put(put(out, end), times.end), endEnd);
     if (!chapter.titled) {
-        commit(output, put(put(out, noDisplay), atomEnd));
+        commit(output, put(out, atomEnd));
         return;
     }
     out = putText(put(out, display), title);

@@ -7,13 +7,14 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <optional>
 #include <span>
 #include <string_view>
 
 // A whole chapter, for the formats that write chapters rather than lines.
 struct Chapter {
     std::int64_t start;
-    std::int64_t end;
+    std::optional<std::int64_t> end; // none where the end of the joined video is unknown
     bool titled;
     std::string_view title;
 };

@@ -20,7 +20,8 @@ TimeTexts renderTimes(WriterState& state, const Chapter& chapter,
         state.startSize =
             static_cast<std::size_t>(render(state.startText, chapter.start) - state.startText);
     }
-    state.endSize = static_cast<std::size_t>(render(state.endText, chapter.end) - state.endText);
-    state.lastEnd = chapter.end;
+    const std::int64_t end = chapter.end.value_or(chapter.start);
+    state.endSize = static_cast<std::size_t>(render(state.endText, end) - state.endText);
+    state.lastEnd = end;
     return {{state.startText, state.startSize}, {state.endText, state.endSize}};
 }
