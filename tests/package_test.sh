@@ -1,6 +1,6 @@
 #!/usr/bin/env bash
 # Builds the Debian package twice (it must come out the same), checks it with lintian where
-# installed, unpacks it into a scratch root and runs the installed binary.
+# installed, unpacks it into a scratch root and runs the installed binary and bash completion.
 # Exits 77 (skipped) without cpack, dpkg-deb or dpkg-shlibdeps.
 # Usage: package_test.sh BUILD_DIR SOURCE_DIR
 set -euo pipefail
@@ -57,4 +57,28 @@ cd "$source/examples"
 "$work/root/usr/bin/chapcat" part1.txt -d=00:02:32.900 part2.txt -d=00:09:15.000 part3.txt |
     cmp - merged.txt
 
+completion=$work/root/usr/share/bash-completion/completions/chapcat
+bash -c 'source "$1" && complete -p chapcat' _ "$completion"
+# Each row: the words on the command line, the last one being completed; what it offers.
+# Readline splits a word at '=' by default ('--format' '=' 'm'); some users turn that off.
+while IFS='|' read -r line expected; do
+    read -ra words <<< "$line"
+    got=$(bash -c 'source "$1"; shift; COMP_WORDS=("$@"); COMP_CWORD=$(($# - 1))
+                   _chapcat; echo "${COMPREPLY[*]}"' _ "$completion" "${words[@]}")
+    test "$got" = "$expected" || fail "completing '$line' offers '$got', not '$expected'"
+done << 'EOF'
+chapcat --fo|--format=
+chapcat --format = m|matroska
+chapcat --format=ff|--format=ffmetadata
+chapcat --format s|simple
+chapcat -- --he|
+EOF
+# Every format the completion offers after '--format=' is one the installed binary writes.
+formats=$(bash -c 'source "$1"; COMP_WORDS=(chapcat --format =); COMP_CWORD=2
+                   _chapcat; echo "${COMPREPLY[*]}"' _ "$completion")
+[[ -n $formats ]] || fail "completing '--format=' offers nothing"
+for format in $formats; do
+    "$work/root/usr/bin/chapcat" --format="$format" part1.txt > /dev/null ||
+        fail "completion offers --format=$format, which chapcat refuses"
+done
 echo "installed package runs: ok"
