@@ -17,15 +17,31 @@ void say(Chapters& chapters, const std::optional<Report>& found, std::string_vie
            fails ? Severity::failure : Severity::warning);
 }
 
+// Says what a muxer would lose of the chapter about to be written.
+void sayLost(Chapters& chapters, const Chapter& chapter) {
+    const std::string at = chapters.file + ":" + std::to_string(chapters.lineNumber) +
+                           ": chapter " + chapterNumber(chapters.number);
+    if (std::max(chapter.start, chapter.end.value_or(0)) >= firstTimeMuxersLose)
+        report(chapters.output,
+               at + " reaches " + timestamp(firstTimeMuxersLose) +
+                   " or later, past the nanoseconds that Matroska and ffmpeg hold; muxers lose "
+                   "it",
+               Severity::failure);
+    if (const std::string_view lost = chapters.writer.lost(chapter); !lost.empty())
+        report(chapters.output, at + ": " + std::string(lost));
+}
+
 void writeHeld(Chapters& chapters, std::optional<std::int64_t> end) {
     if (end)
         end = std::max(*end, chapters.start);
     const Chapter chapter{chapters.start, end, chapters.titled, chapters.title};
+    sayLost(chapters, chapter);
     chapters.writer.chapter(chapters.state, chapters.output, chapter);
 }
 
 // Builds whole chapters: a chapter is written when the next one starts, which gives its end.
-void assemble(Chapters& chapters, const ChapterLine& line, bool pairsWithPrevious) {
+void assemble(Chapters& chapters, const ChapterLine& line, const Place& place,
+              bool pairsWithPrevious) {
     const bool nameWaits = chapters.named && pairsWithPrevious;
     chapters.named = false; // a name line that pairs with nothing is no chapter
     if (line.kind == LineKind::name) {
@@ -42,6 +58,9 @@ void assemble(Chapters& chapters, const ChapterLine& line, bool pairsWithPreviou
         writeHeld(chapters, line.time);
     chapters.holding = true;
     chapters.start = line.time;
+    chapters.number = line.number;
+    chapters.file.assign(place.file);
+    chapters.lineNumber = place.lineNumber;
     chapters.titled = nameWaits;
     if (nameWaits)
         chapters.title.swap(chapters.name);
@@ -74,7 +93,7 @@ void take(Chapters& chapters, const ChapterLine& line, const Place& place) {
     if (chapters.writer.line)
         chapters.writer.line(chapters.output, line);
     else
-        assemble(chapters, line, checked.pairsWithPrevious);
+        assemble(chapters, line, place, checked.pairsWithPrevious);
 }
 
 void skip(Chapters& chapters, LineKind kind, const Place& place) {

@@ -20,6 +20,9 @@ struct Chapters {
     Timeline timeline{};
     bool holding = false; // a chapter waits for the next start, its end
     std::int64_t start = 0;
+    std::int64_t number = 0;
+    std::string file{}; // where its time line is, for messages
+    std::int64_t lineNumber = 0;
     bool titled = false;
     std::string title{};
     bool named = false; // a name line waits for the time line after it

@@ -13,6 +13,8 @@ Report unpairedReport(const Timeline::Unpaired& line) {
             0};
 }
 
+} // namespace
+
 std::string chapterNumber(std::int64_t number) {
     char text[maxNumberSize];
     return {text, writeTwoDigitsAtLeast(text, number)};
@@ -22,8 +24,6 @@ std::string timestamp(std::int64_t time) {
     char text[maxTimestampSize];
     return {text, intToTimestamp(text, time)};
 }
-
-} // namespace
 
 Checked check(Timeline& timeline, const ChapterLine& line, const Place& place,
               Report (&reports)[maxReports]) {

@@ -64,6 +64,10 @@ std::optional<Report> breakPair(Timeline& timeline);
 // hadLength: the part that ends had a length, given or read from the input.
 std::optional<Report> endOfPart(Timeline& timeline, bool hadLength);
 
+// A chapter number and a time as messages write them.
+std::string chapterNumber(std::int64_t number);
+std::string timestamp(std::int64_t time);
+
 // The warning for a report about FILE, with its line; nameDropped where a name line without a
 // time line is lost from the output.
 std::string describe(const Report& report, std::string_view file, bool nameDropped);

@@ -296,6 +296,37 @@ const CliCase formatCases[] = {
      "chapcat: a:3: chapter 02 has a time line but no name line\n"
      "chapcat: the last chapter's end is unknown; give the last part's --length=\n",
      0},
+    {"WhatFfmpegWouldLoseIsSaid",
+     {{"a", "CHAPTER01=00:00:01.000\nCHAPTER01NAME=a" + std::string(1, '\0') +
+                "b\nCHAPTER02=00:00:02.000\nCHAPTER02NAME=c\\\nCHAPTER03=2562047:47:16.854\n"
+                "CHAPTER03NAME=d\n"}},
+     {"--format=ffmetadata", "--length=2562048:00:00", "a"},
+     ";FFMETADATA1\n"
+     "[CHAPTER]\nTIMEBASE=1/1000\nSTART=1000\nEND=2000\ntitle=a\xEF\xBF\xBD"
+     "b\n"
+     "[CHAPTER]\nTIMEBASE=1/1000\nSTART=2000\nEND=9223372036854\ntitle=c\\\\\n"
+     "[CHAPTER]\nTIMEBASE=1/1000\nSTART=9223372036854\nEND=9223372800000\ntitle=d\n",
+     "chapcat: a:1: chapter 01: title holds a NUL byte, which would end it for ffmpeg; written "
+     "as U+FFFD\n"
+     "chapcat: a:3: chapter 02 reaches 2562047:47:16.854 or later, past the nanoseconds that "
+     "Matroska and ffmpeg hold; muxers lose it\n"
+     "chapcat: a:3: chapter 02: title ends in a backslash: ffmpeg reads the escaped backslash "
+     "before the line end as a line continuation, loses the title and merges the next chapter "
+     "into it\n"
+     "chapcat: a:5: chapter 03 reaches 2562047:47:16.854 or later, past the nanoseconds that "
+     "Matroska and ffmpeg hold; muxers lose it\n",
+     1},
+    {"BlankMatroskaTitleKept",
+     {{"a", "CHAPTER01=00:00:01.000\nCHAPTER01NAME= \t\n"}},
+     {"--format=matroska", "--length=2", "a"},
+     xmlHead + "  <EditionEntry>\n    <ChapterAtom>\n"
+               "      <ChapterTimeStart>00:00:01.000000000</ChapterTimeStart>\n"
+               "      <ChapterTimeEnd>00:00:02.000000000</ChapterTimeEnd>\n"
+               "      <ChapterDisplay>\n        <ChapterString>&#x20;&#x9;</ChapterString>\n"
+               "        <ChapterLanguage>und</ChapterLanguage>\n      </ChapterDisplay>\n"
+               "    </ChapterAtom>\n  </EditionEntry>\n</Chapters>\n",
+     "",
+     0},
     {"StoppedRunStillEndsTheDocument",
      {{"a", "CHAPTER01=00:00:01.000\nCHAPTER01NAME=A\n"}},
      {"--format=matroska", "--length=5", "a", "missing"},

@@ -17,14 +17,25 @@ constexpr auto plain = [] {
 
 // Titles are written a slice at a time, so that the buffer stays small however long the title.
 constexpr std::size_t slice = 16 * 1024;
-constexpr std::size_t mostPerByte = 5; // '&' becomes "&amp;"
+constexpr std::size_t mostPerByte = 6; // a space of a blank title becomes "&#x20;"
+
+// A title of spaces and tabs alone, which mkvmerge would empty unless they are references.
+bool isBlank(std::string_view text) {
+    return !text.empty() && text.find_first_not_of(" \t") == std::string_view::npos;
+}
 
 // Writes at out the characters of text that start within its first slice bytes: escaped, with
 // U+FFFD for what is not valid UTF-8 or not an XML character, so the document is always
 // well-formed. Takes them off text.
-char* putText(char* out, std::string_view& text) {
+char* putText(char* out, std::string_view& text, bool blank) {
     std::size_t at = 0;
     const std::size_t stop = std::min(text.size(), slice);
+    if (blank) {
+        for (; at < stop; ++at)
+            out = put(out, text[at] == ' ' ? "&#x20;" : "&#x9;");
+        text.remove_prefix(at);
+        return out;
+    }
     while (at < stop) {
         std::size_t run = at;
         while (run < stop && plain[static_cast<unsigned char>(text[run])])
@@ -93,10 +104,11 @@ void chapter(WriterState& state, Output& output, const Chapter& chapter) {
         commit(output, put(out, atomEnd));
         return;
     }
-    out = putText(put(out, display), title);
+    const bool blank = isBlank(title);
+    out = putText(put(out, display), title, blank);
     while (!title.empty()) {
         commit(output, out);
-        out = putText(reserve(output, textSize(title)), title);
+        out = putText(reserve(output, textSize(title)), title, blank);
     }
     commit(output, put(put(out, language), atomEnd));
 }
@@ -105,7 +117,16 @@ void end(WriterState& state, Output& output) {
     append(output, state.wroteChapter ? "  </EditionEntry>\n</Chapters>\n" : "</Chapters>\n");
 }
 
+std::string_view lost(const Chapter&) {
+    return {};
+}
+
 } // namespace
 
-const Writer matroskaWriter{
-    "matroska", "Matroska chapters XML (for mkvmerge --chapters)", begin, nullptr, chapter, end};
+const Writer matroskaWriter{"matroska",
+                            "Matroska chapters XML (for mkvmerge --chapters)",
+                            begin,
+                            nullptr,
+                            chapter,
+                            end,
+                            lost};

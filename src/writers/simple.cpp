@@ -26,6 +26,11 @@ void line(Output& output, const ChapterLine& line) {
 
 void end(WriterState&, Output&) {}
 
+std::string_view lost(const Chapter&) {
+    return {};
+}
+
 } // namespace
 
-const Writer simpleWriter{"simple", "CHAPTERnn= lines (the default)", begin, line, nullptr, end};
+const Writer simpleWriter{"simple", "CHAPTERnn= lines (the default)", begin, line, nullptr, end,
+                          lost};

@@ -43,7 +43,13 @@ struct Writer {
     void (*line)(Output& output, const ChapterLine& line);
     void (*chapter)(WriterState& state, Output& output, const Chapter& chapter);
     void (*end)(WriterState& state, Output& output);
+    // What the format's readers would lose of a chapter as written, said before it is: a
+    // warning, or empty.
+    std::string_view (*lost)(const Chapter& chapter);
 };
+
+// The first time that Matroska and ffmpeg, holding nanoseconds in 64 bits, cannot keep.
+constexpr std::int64_t firstTimeMuxersLose = 9223372036854; // 2562047:47:16.854
 
 // Every output format, the default first.
 std::span<const Writer* const> writers();
