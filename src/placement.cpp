@@ -54,10 +54,33 @@ ChapterLine place(Part& part, ChapterLine line) {
     return line;
 }
 
-Carried endPart(const Carried& carried, const Part& part) {
+namespace {
+
+// T + conversion(D + time): where a time of the part's own goes.
+std::optional<std::int64_t> placeTime(const Part& part, std::int64_t time) {
+    if (__builtin_add_overflow(part.timeDelay, time, &time) ||
+        !convertFrameRate(time, part.pal2Film, part.threeTwoPulldown) ||
+        __builtin_add_overflow(part.timeOffset, time, &time))
+        return std::nullopt;
+    return time;
+}
+
+} // namespace
+
+std::optional<std::int64_t> partStart(const Part& part) {
+    return placeTime(part, 0);
+}
+
+std::optional<std::int64_t> partEnd(const Part& part, std::optional<std::int64_t> ownLength) {
+    if (part.end || !ownLength)
+        return part.end;
+    return placeTime(part, *ownLength);
+}
+
+Carried endPart(const Carried& carried, const Part& part, std::optional<std::int64_t> ownLength) {
     const bool anyChapter = carried.anyChapter || part.placedAny;
-    if (part.end)
-        return {part.lastChapter, *part.end, 0, anyChapter};
+    if (const auto end = partEnd(part, ownLength))
+        return {part.lastChapter, *end, 0, anyChapter};
     if (part.lastTime)
         return {part.lastChapter, *part.lastTime, 0, anyChapter};
     return {part.lastChapter, carried.timeOffset, part.timeDelay, anyChapter};

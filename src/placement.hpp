@@ -45,5 +45,13 @@ Part startPart(const Carried& carried, std::int64_t delay, std::optional<std::in
 // turns the line into numberOutOfRange or timeOutOfRange, placing nothing.
 ChapterLine place(Part& part, ChapterLine line);
 
-// The next part starts at the end of this one where its length was given, else at its last time.
-Carried endPart(const Carried& carried, const Part& part);
+// Where the part starts: where its own 00:00:00.000 goes. None where that does not fit.
+std::optional<std::int64_t> partStart(const Part& part);
+
+// Where the part ends: by the length given, else by its own length (ownLength, read from the
+// input, in its own time and so stretched like its chapters). None where neither is known.
+std::optional<std::int64_t> partEnd(const Part& part, std::optional<std::int64_t> ownLength);
+
+// The next part starts at the end of this one where that is known, else at its last time.
+Carried endPart(const Carried& carried, const Part& part,
+                std::optional<std::int64_t> ownLength = std::nullopt);

@@ -8,6 +8,7 @@
 #include "sources/source.hpp"
 
 #include <fcntl.h>
+#include <filesystem>
 #include <new>
 #include <optional>
 #include <string>
@@ -20,6 +21,8 @@ namespace {
 struct Run {
     Output& output;
     Chapters chapters;
+    bool partChapters;
+    bool verbose;
     Carried carried{};
     std::optional<std::int64_t> videoEnd{}; // where the last part ends, when its length is known
     std::vector<char> buffer{};             // input, reused from one input to the next
@@ -30,12 +33,14 @@ struct PartEvents final : Events {
     Run& run;
     Part& part;
     std::string_view file;
+    std::int64_t given = 0; // chapters placed
 
     PartEvents(Run& run, Part& part, std::string_view file) : run(run), part(part), file(file) {}
 
     void chapter(const ChapterLine& line, std::int64_t lineNumber) override {
         const ChapterLine placed = place(part, line);
         const Place where{file, lineNumber, part.end};
+        given += placed.kind == LineKind::time ? 1 : 0;
         if (placed.kind == LineKind::time || placed.kind == LineKind::name)
             take(run.chapters, placed, where);
         else if (placed.kind != LineKind::other)
@@ -79,6 +84,29 @@ std::optional<int> openInput(const Step& step, Streams streams, Output& output) 
     return fd;
 }
 
+// A part that gave no chapter of its own gets one at its start, titled with its file name.
+void addPartChapter(PartEvents& events, std::string_view file) {
+    const std::string title = std::filesystem::path(file).filename().stem().string();
+    events.chapter({LineKind::time, 1, 0, {}}, 1);
+    events.chapter({LineKind::name, 1, 0, title}, 1);
+}
+
+// Where the part went in the joined video, for --verbose.
+void sayWhere(Run& run, const PartEvents& events, std::optional<std::int64_t> ownLength) {
+    const Part& part = events.part;
+    const auto start = partStart(part);
+    const auto end = partEnd(part, ownLength);
+    std::string text =
+        std::string(events.file) + ": starts at " + (start ? timestamp(*start) : "(out of range)");
+    if (start && end)
+        text += ", lasts " + timestamp(*end - *start) +
+                (part.end ? " (--length=)" : " (from its container)");
+    else
+        text += ", length unknown (the next part starts at its last chapter)";
+    text += ", " + std::to_string(events.given) + (events.given == 1 ? " chapter" : " chapters");
+    report(run.output, text);
+}
+
 // Reads one part to its end. Returns false when the run must stop.
 bool readPart(Run& run, const Step& step, int fd) {
     Part part =
@@ -95,18 +123,22 @@ bool readPart(Run& run, const Step& step, int fd) {
     const PartRead read = detect(input.head).read(input, events);
     if (read.stop)
         return false;
+    if (run.partChapters && !part.placedAny)
+        addPartChapter(events, step.name);
     endChapters(run.chapters, step.name, part.end || read.length);
+    if (run.verbose)
+        sayWhere(run, events, read.length);
     if (!flush(run.output))
         return false;
-    run.carried = endPart(run.carried, part);
-    run.videoEnd = part.end;
+    run.videoEnd = partEnd(part, read.length);
+    run.carried = endPart(run.carried, part, read.length);
     return true;
 }
 
 int runPlan(const Plan& plan, Streams streams, Output& output) {
     for (const std::string& warning : plan.warnings)
         report(output, warning);
-    Run run{output, {*plan.writer, output}};
+    Run run{output, {*plan.writer, output}, plan.partChapters, plan.verbose};
     beginChapters(run.chapters);
     bool stopped = false;
     for (const Step& step : plan.steps) {

@@ -80,10 +80,6 @@ void end(WriterState&, Output&) {}
 
 } // namespace
 
-const Writer ffmetadataWriter{"ffmetadata",
-                              "FFmpeg metadata (for ffmpeg's -map_chapters)",
-                              begin,
-                              nullptr,
-                              chapter,
-                              end,
-                              lost};
+const Writer ffmetadataWriter{
+    "ffmetadata", "FFmpeg metadata (for ffmpeg's -map_chapters)", begin, nullptr, chapter, end,
+    lost};

@@ -123,10 +123,6 @@ std::string_view lost(const Chapter&) {
 
 } // namespace
 
-const Writer matroskaWriter{"matroska",
-                            "Matroska chapters XML (for mkvmerge --chapters)",
-                            begin,
-                            nullptr,
-                            chapter,
-                            end,
-                            lost};
+const Writer matroskaWriter{
+    "matroska", "Matroska chapters XML (for mkvmerge --chapters)", begin, nullptr, chapter, end,
+    lost};
