@@ -8,7 +8,6 @@
 #include "sources/source.hpp"
 
 #include <fcntl.h>
-#include <filesystem>
 #include <new>
 #include <optional>
 #include <string>
@@ -86,7 +85,10 @@ std::optional<int> openInput(const Step& step, Streams streams, Output& output) 
 
 // A part that gave no chapter of its own gets one at its start, titled with its file name.
 void addPartChapter(PartEvents& events, std::string_view file) {
-    const std::string title = std::filesystem::path(file).filename().stem().string();
+    // Its name without folder and extension; a leading dot starts a name, not an extension.
+    std::string_view title = file.substr(file.find_last_of('/') + 1);
+    if (const auto dot = title.find_last_of('.'); dot != 0 && dot != std::string_view::npos)
+        title = title.substr(0, dot);
     events.chapter({LineKind::time, 1, 0, {}}, 1);
     events.chapter({LineKind::name, 1, 0, title}, 1);
 }
