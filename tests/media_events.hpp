@@ -1,0 +1,44 @@
+#pragma once
+// Runs the media source over one input and says, a line each, what it handed on.
+
+#include "output.hpp"
+#include "sources/source.hpp"
+
+#include <string>
+#include <vector>
+
+struct RecordedEvents final : Events {
+    std::vector<std::string> lines;
+
+    void chapter(const ChapterLine& line, std::int64_t lineNumber) override {
+        static constexpr const char* kinds[] = {"other",   "time",           "name",
+                                                "badTime", "timeOutOfRange", "numberOutOfRange"};
+        std::string text = std::to_string(lineNumber) + ": " + kinds[static_cast<int>(line.kind)] +
+                           " " + std::to_string(line.number);
+        if (line.kind == LineKind::time)
+            text += " " + std::to_string(line.time);
+        if (line.kind == LineKind::name)
+            text += " " + std::string(line.title);
+        lines.push_back(text);
+    }
+    void note(std::int64_t lineNumber, std::string_view message, bool fails) override {
+        lines.push_back(std::to_string(lineNumber) + (fails ? ": note! " : ": note ") +
+                        std::string(message));
+    }
+};
+
+// "claimed", the events, then "stop" or the part's length ("length 2200", "no length"); or only
+// "not claimed".
+inline std::vector<std::string> readAsMedia(Input& input) {
+    if (!startInput(input))
+        return {"cannot read"};
+    if (!mediaSource.claims(input.head))
+        return {"not claimed"};
+    RecordedEvents events;
+    events.lines.push_back("claimed");
+    const PartRead part = mediaSource.read(input, events);
+    events.lines.push_back(part.stop     ? "stop"
+                           : part.length ? "length " + std::to_string(*part.length)
+                                         : "no length");
+    return events.lines;
+}
