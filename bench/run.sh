@@ -65,6 +65,35 @@ printf '%-40s %10s\n' "chapcat / cat (target <= 8)" "$(ratio "$chapcat_big" "$ca
     "matroska / simple (target <= 1.5)" "$(ratio "$matroska_big" "$chapcat_big")" \
     "start-up: chapcat / cat (target <= 1.5)" "$(ratio "$chapcat_small" "$cat_small")"
 
+# Media parts: chapcat reads all three in one run where scripts run ffprobe once a part. Text
+# with a NUL in a title is where chapcat loads libavformat only to probe; plain text never does.
+if command -v ffmpeg > /dev/null && command -v ffprobe > /dev/null; then
+    printf ';FFMETADATA1\n[CHAPTER]\nTIMEBASE=1/1000\nSTART=0\nEND=1000\ntitle=a\n' > meta.txt
+    for i in 1 2 3; do
+        ffmpeg -v error -y -f lavfi -i testsrc=size=320x240:rate=24000/1001:duration=20 \
+            -f lavfi -i sine=duration=20 -i meta.txt -map 0 -map 1 -map_chapters 2 \
+            -c:v libx264 -c:a aac "part$i.mp4"
+    done
+    { cat small1.txt; printf 'CHAPTER99=00:00:00.000\nCHAPTER99NAME=a\0b\n'; } > nul.txt
+    for i in 1 2 3; do
+        echo "ffprobe -v error -show_chapters -show_entries format=duration part$i.mp4"
+    done > ffprobe3.sh
+    if ! "$chapcat" --format=ffmetadata part1.mp4 part2.mp4 part3.mp4 > /dev/null 2>&1; then
+        echo "chapcat does not read these media parts; the media case is skipped" >&2
+    else
+        chapcat_media=$(median_ms "$chapcat" --format=ffmetadata part1.mp4 part2.mp4 part3.mp4)
+        ffprobe_media=$(median_ms sh ffprobe3.sh)
+        chapcat_nul=$(median_ms "$chapcat" nul.txt small2.txt small3.txt)
+        echo
+        printf '%-40s %10s\n' "chapcat, 3 media parts" "$chapcat_media" \
+            "ffprobe once a part, 3 media parts" "$ffprobe_media" \
+            "chapcat, 3 x 20 chapters, NUL in one" "$chapcat_nul"
+        printf '%-40s %10s\n' \
+            "ffprobe x 3 / chapcat, media parts" "$(ratio "$ffprobe_media" "$chapcat_media")" \
+            "start-up: a NUL in text / text" "$(ratio "$chapcat_nul" "$chapcat_small")"
+    fi
+fi
+
 if [ -x /usr/bin/time ]; then
     awk -v seed=9 -v n=2800 -f "$here/generate.awk" > mb.txt                   # about 1 MB
     for i in $(seq 500); do cat mb.txt; done > large.txt                        # about 500 MB
