@@ -1,6 +1,6 @@
 // The media source over files that ffmpeg makes: their chapters and length, what it leaves to
 // the other formats, and what it refuses.
-#include "line_reader.hpp"
+#include "sources/line_reader.hpp"
 #include "media_events.hpp"
 #include "run_tool.hpp"
 #include "sources/media.hpp"
