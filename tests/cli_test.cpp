@@ -101,8 +101,6 @@ const CliCase mergeCases[] = {
       {"ff", ";FFMETADATA1\n[CHAPTER]\n"}},
      {"xml", "ff"},
      "",
-     "chapcat: xml: no chapter lines; this looks like Matroska XML chapters, but chapcat reads "
-     "CHAPTERnn= lines\n"
      "chapcat: ff: no chapter lines; this looks like FFmpeg metadata, but chapcat reads "
      "CHAPTERnn= lines\n",
      1},

@@ -1,0 +1,316 @@
+// Runs each source over inputs held in a memfd (a file, read twice where a source wants to) or a
+// pipe, and checks what it hands on, line by line.
+#include "sources/line_reader.hpp"
+#include "output.hpp"
+#include "sources/source.hpp"
+
+#include <gtest/gtest.h>
+
+#include <string>
+#include <sys/mman.h>
+#include <thread>
+#include <unistd.h>
+
+namespace {
+
+// The events as text, one a line: "LINE: time NUMBER MILLISECONDS", "LINE: name NUMBER TITLE",
+// "LINE: fails: MESSAGE" or "LINE: note: MESSAGE".
+struct Recorder final : Events {
+    std::string text;
+    void chapter(const ChapterLine& line, std::int64_t lineNumber) override {
+        text += std::to_string(lineNumber) + ": ";
+        if (line.kind == LineKind::time)
+            text += "time " + std::to_string(line.number) + " " + std::to_string(line.time);
+        else if (line.kind == LineKind::name)
+            text += "name " + std::to_string(line.number) + " " + shown(line.title);
+        else
+            text += "kind " + std::to_string(static_cast<int>(line.kind));
+        text += '\n';
+    }
+    void note(std::int64_t lineNumber, std::string_view message, bool fails) override {
+        text += std::to_string(lineNumber) + (fails ? ": fails: " : ": note: ");
+        text += message;
+        text += '\n';
+    }
+    // Line ends spelt out; a long title by its size.
+    static std::string shown(std::string_view title) {
+        if (title.size() > 100)
+            return "<" + std::to_string(title.size()) + " bytes>";
+        std::string text;
+        for (const char c : title)
+            text += c == '\n' ? "\\n" : c == '\r' ? "\\r" : std::string(1, c);
+        return text;
+    }
+};
+
+enum class Via { file, pipe };
+
+struct SourceCase {
+    const char* what;
+    std::string input;
+    std::string events;
+    Via via = Via::file;
+};
+
+int memfdWith(std::string_view text) {
+    const int fd = memfd_create("input", MFD_CLOEXEC);
+    EXPECT_TRUE(fd >= 0 && writeAll(fd, text) && lseek(fd, 0, SEEK_SET) == 0);
+    return fd;
+}
+
+// What the source hands on from the input, and anything unusual about the read.
+std::string readWith(const Source& source, const std::string& text, Via via) {
+    int fd = -1;
+    std::jthread writer;
+    if (via == Via::file) {
+        fd = memfdWith(text);
+    } else {
+        int ends[2];
+        EXPECT_EQ(pipe(ends), 0);
+        fd = ends[0];
+        writer = std::jthread([&text, to = ends[1]] {
+            writeAll(to, text);
+            close(to);
+        });
+    }
+    const int outputFd = memfd_create("output", MFD_CLOEXEC);
+    Output output = makeOutput(outputFd, outputFd);
+    std::vector<char> buffer;
+    Input input{fd, "FILE", "", buffer, output, {}, false, 0};
+    Recorder recorder;
+    EXPECT_TRUE(startInput(input));
+    if (!source.claims(input.head))
+        recorder.text += "not claimed\n";
+    const PartRead read = source.read(input, recorder);
+    if (read.stop || read.length)
+        recorder.text += "stop or length\n";
+    char rest[4096];
+    while (::read(fd, rest, sizeof rest) > 0) // lets the writer finish
+        ;
+    close(fd);
+    close(outputFd);
+    return recorder.text;
+}
+
+void check(const Source& source, const SourceCase& c) {
+    EXPECT_EQ(readWith(source, c.input, c.via), c.events)
+        << c.what << (c.via == Via::pipe ? " (from a pipe)" : "");
+}
+
+// One edition of chapters, one a line from the second: its start, and its title when given.
+std::string edition(std::initializer_list<std::pair<const char*, const char*>> atoms) {
+    std::string text = "<Chapters><EditionEntry>\n";
+    for (const auto& [start, title] : atoms) {
+        text += "<ChapterAtom><ChapterTimeStart>" + std::string(start) + "</ChapterTimeStart>";
+        if (title)
+            text += "<ChapterDisplay><ChapterString>" + std::string(title) +
+                    "</ChapterString></ChapterDisplay>";
+        text += "</ChapterAtom>\n";
+    }
+    return text + "</EditionEntry></Chapters>\n";
+}
+
+// ASCII and Latin-1 text, from UTF-8 to UTF-16 little-endian with a byte-order mark.
+std::string utf16LittleEndian(std::string_view text) {
+    std::string bytes = "\xFF\xFE";
+    for (std::size_t i = 0; i < text.size(); ++i) {
+        unsigned unit = static_cast<unsigned char>(text[i]);
+        if (unit >= 0xC0 && i + 1 < text.size())
+            unit = (unit & 0x1F) << 6 | (static_cast<unsigned char>(text[++i]) & 0x3F);
+        bytes += static_cast<char>(unit & 0xFF);
+        bytes += static_cast<char>(unit >> 8);
+    }
+    return bytes;
+}
+
+// As mkvextract writes the chapters of a file muxed by mkvmerge.
+const std::string extracted = "\xEF\xBB\xBF"
+                              R"(<?xml version="1.0"?>
+<!-- <!DOCTYPE Chapters SYSTEM "matroskachapters.dtd"> -->
+<Chapters>
+  <EditionEntry>
+    <EditionFlagHidden>0</EditionFlagHidden>
+    <EditionFlagDefault>0</EditionFlagDefault>
+    <EditionFlagOrdered>0</EditionFlagOrdered>
+    <EditionUID>12378364153993162302</EditionUID>
+    <ChapterAtom>
+      <ChapterUID>8524721533844137331</ChapterUID>
+      <ChapterTimeStart>00:00:00.000000000</ChapterTimeStart>
+      <ChapterFlagHidden>0</ChapterFlagHidden>
+      <ChapterFlagEnabled>1</ChapterFlagEnabled>
+      <ChapterDisplay>
+        <ChapterString>Anfang</ChapterString>
+        <ChapterLanguage>eng</ChapterLanguage>
+        <ChapLanguageIETF>en</ChapLanguageIETF>
+      </ChapterDisplay>
+    </ChapterAtom>
+    <ChapterAtom>
+      <ChapterUID>7378907488330976676</ChapterUID>
+      <ChapterTimeStart>00:00:01.250000000</ChapterTimeStart>
+      <ChapterFlagHidden>0</ChapterFlagHidden>
+      <ChapterFlagEnabled>1</ChapterFlagEnabled>
+      <ChapterDisplay>
+        <ChapterString>a &amp; &lt;b&gt; é</ChapterString>
+        <ChapterLanguage>eng</ChapterLanguage>
+        <ChapLanguageIETF>en</ChapLanguageIETF>
+      </ChapterDisplay>
+    </ChapterAtom>
+  </EditionEntry>
+</Chapters>
+)";
+
+// The default edition is the second, flagged after its chapters; the third is flagged too.
+const std::string threeEditions = R"(<Chapters>
+<EditionEntry><ChapterAtom><ChapterTimeStart>00:00:01</ChapterTimeStart></ChapterAtom></EditionEntry>
+<EditionEntry><ChapterAtom><ChapterTimeStart>00:00:02</ChapterTimeStart></ChapterAtom>
+<EditionFlagDefault>1</EditionFlagDefault></EditionEntry>
+<EditionEntry><EditionFlagDefault>1</EditionFlagDefault>
+<ChapterAtom><ChapterTimeStart>00:00:04</ChapterTimeStart></ChapterAtom></EditionEntry>
+</Chapters>)";
+
+const std::string segmentLinked = R"(<Chapters><EditionEntry>
+<ChapterAtom><ChapterTimeStart>00:00:01</ChapterTimeStart></ChapterAtom>
+<ChapterAtom><ChapterTimeStart>00:00:02</ChapterTimeStart>
+<ChapterSegmentUID format="hex">0a</ChapterSegmentUID></ChapterAtom>
+<ChapterAtom><ChapterTimeStart>00:00:03</ChapterTimeStart></ChapterAtom>
+</EditionEntry></Chapters>)";
+
+const std::string longTitle(maxLineSize, 'x');
+const std::string dropped = "which a joined list cannot keep\n";
+
+const SourceCase matroskaCases[] = {
+    {"mkvextract output", extracted,
+     "11: time 1 0\n11: name 1 Anfang\n22: time 2 1250\n22: name 2 a & <b> é\n"},
+    {"default edition", threeEditions,
+     "3: time 1 2000\n0: note: dropped 2 chapters (of other editions, nested, hidden or "
+     "disabled), " +
+         dropped},
+    {"default edition", threeEditions,
+     "2: time 1 1000\n4: fails: edition 2 is the default one, but a pipe cannot be read "
+     "twice: the first edition's chapters were read instead\n0: note: dropped 2 chapters (of "
+     "other editions, nested, hidden or disabled), " +
+         dropped,
+     Via::pipe},
+    {"nested chapter", R"(<Chapters><EditionEntry><ChapterAtom>
+<ChapterTimeStart>00:00:01</ChapterTimeStart>
+<ChapterAtom><ChapterTimeStart>00:00:02</ChapterTimeStart>
+<ChapterDisplay><ChapterString>Inner</ChapterString></ChapterDisplay></ChapterAtom>
+<ChapterDisplay><ChapterString>Outer</ChapterString></ChapterDisplay>
+</ChapterAtom></EditionEntry></Chapters>)",
+     "2: time 1 1000\n2: name 1 Outer\n0: note: dropped 1 chapter (of other editions, "
+     "nested, hidden or disabled), " +
+         dropped},
+    {"hidden and disabled chapters, a second display", R"(<Chapters><EditionEntry>
+<ChapterAtom><ChapterTimeStart>00:00:01</ChapterTimeStart><ChapterFlagHidden>1</ChapterFlagHidden></ChapterAtom>
+<ChapterAtom><ChapterFlagEnabled>0</ChapterFlagEnabled><ChapterTimeStart>00:00:02</ChapterTimeStart></ChapterAtom>
+<ChapterAtom><ChapterFlagEnabled>1</ChapterFlagEnabled><ChapterFlagHidden>0</ChapterFlagHidden>
+<ChapterTimeStart>00:00:03</ChapterTimeStart>
+<ChapterDisplay><ChapterString>Three</ChapterString><ChapterLanguage>eng</ChapterLanguage></ChapterDisplay>
+<ChapterDisplay><ChapterString>Drei</ChapterString><ChapterLanguage>ger</ChapterLanguage></ChapterDisplay>
+</ChapterAtom>
+<ChapterAtom><ChapterTimeStart>00:00:04</ChapterTimeStart><ChapterFlagHidden>yes</ChapterFlagHidden></ChapterAtom>
+</EditionEntry></Chapters>)",
+     "5: time 1 3000\n5: name 1 Three\n9: fails: ChapterFlagHidden is neither 0 nor 1; read "
+     "as 0\n9: time 2 4000\n0: note: dropped 2 chapters (of other editions, nested, hidden "
+     "or disabled) and 1 title (of a ChapterDisplay after the first), " +
+         dropped},
+    {"ordered edition", R"(<Chapters><EditionEntry>
+<EditionFlagOrdered>1</EditionFlagOrdered>
+<ChapterAtom><ChapterTimeStart>00:00:01</ChapterTimeStart></ChapterAtom>
+</EditionEntry></Chapters>)",
+     "2: fails: ordered chapters (EditionFlagOrdered) play in an order of their own and "
+     "cannot be joined by time; this file's chapters are left out\n"},
+    {"linked segment", segmentLinked,
+     "4: fails: ordered chapters (ChapterSegmentUID) play in an order of their own and "
+     "cannot be joined by time; this file's chapters are left out\n"},
+    {"linked segment", segmentLinked,
+     "2: time 1 1000\n4: fails: ordered chapters (ChapterSegmentUID) play in an order of "
+     "their own and cannot be joined by time; the chapters before them were passed on "
+     "already, the rest are left out (a pipe cannot be read twice)\n",
+     Via::pipe},
+    {"not well-formed halfway", R"(<Chapters><EditionEntry>
+<ChapterAtom><ChapterTimeStart>00:00:01</ChapterTimeStart></ChapterAtom>
+<ChapterAtom><ChapterTimeStart>00:00:02</ChapterTime></ChapterAtom>
+<ChapterAtom><ChapterTimeStart>00:00:03</ChapterTimeStart></ChapterAtom>
+</EditionEntry></Chapters>)",
+     "2: time 1 1000\n3: fails: XML error: mismatched tag; the rest of the file is skipped\n"},
+    {"unclosed at the end", "<Chapters><EditionEntry>\n",
+     "2: fails: XML error: no element found; the rest of the file is skipped\n"},
+    {"times to the nearest millisecond",
+     edition({{"00:01:03.231999998", nullptr},
+              {" 0:00:00.0005\t", nullptr},
+              {"00:00:00.000499999", nullptr},
+              {"100:00:00", nullptr},
+              {"2562047788015:12:55.807", nullptr},
+              {"2562047788015:12:55.808", nullptr},
+              {"00:60:00", nullptr},
+              {"1:2:3", nullptr},
+              {"00:00:01.", nullptr},
+              {"00:00:01.1234567890", nullptr},
+              {"-00:00:01", nullptr}}),
+     "2: time 1 63232\n3: time 2 1\n4: time 3 0\n5: time 4 360000000\n6: time 5 "
+     "9223372036854775807\n7: fails: chapter time out of range; chapter skipped\n8: fails: "
+     "malformed chapter time; chapter skipped\n9: fails: malformed chapter time; chapter "
+     "skipped\n10: fails: malformed chapter time; chapter skipped\n11: fails: malformed "
+     "chapter time; chapter skipped\n12: fails: malformed chapter time; chapter skipped\n"},
+    {"titles", R"(<Chapters><EditionEntry>
+<ChapterAtom><ChapterTimeStart>00:00:01</ChapterTimeStart></ChapterAtom>
+<ChapterAtom><ChapterTimeStart>00:00:02</ChapterTimeStart><ChapterDisplay/></ChapterAtom>
+<ChapterAtom><ChapterTimeStart>00:00:03</ChapterTimeStart><ChapterDisplay><ChapterString/></ChapterDisplay></ChapterAtom>
+<ChapterAtom><ChapterDisplay><ChapterString>no start</ChapterString></ChapterDisplay></ChapterAtom>
+<ChapterAtom><ChapterTimeStart>00:00:05</ChapterTimeStart><ChapterDisplay><ChapterString>a&#10;<![CDATA[<b>]]></ChapterString></ChapterDisplay></ChapterAtom>
+</EditionEntry></Chapters>)",
+     "2: time 1 1000\n3: time 2 2000\n4: time 3 3000\n4: name 3 \n5: fails: no "
+     "ChapterTimeStart; chapter skipped\n6: time 4 5000\n6: name 4 a\\n<b>\n"},
+    {"longest title", edition({{"00:00:01", longTitle.c_str()}}),
+     "2: time 1 1000\n2: name 1 <1048576 bytes>\n"},
+    {"title over the bound", edition({{"00:00:01", (longTitle + "x").c_str()}, {"00:00:02", "b"}}),
+     "2: fails: chapter title longer than 1 MiB; chapter skipped\n3: time 1 2000\n3: name 1 "
+     "b\n"},
+    {"UTF-16",
+     utf16LittleEndian("<?xml version='1.0' encoding='UTF-16'?>\n" + edition({{"1:00:00", "é"}})),
+     "3: time 1 3600000\n3: name 1 é\n"},
+    {"other root", "<?xml version='1.0'?>\n<Tags><Chapters/></Tags>",
+     "2: fails: the root element is not <Chapters>: not a Matroska chapters document; the "
+     "rest of the file is skipped\n"},
+    {"entities", "<!DOCTYPE Chapters [\n<!ENTITY a 'x'>\n]>\n" + edition({{"0:00:01", "&a;"}}),
+     "2: fails: entity declarations are not read; the rest of the file is skipped\n"},
+    {"long comment", "<Chapters><!--" + std::string(2 * maxLineSize, 'x'),
+     "1: fails: markup (a tag, comment or declaration) longer than 1 MiB; the rest of the "
+     "file is skipped\n"},
+};
+
+TEST(MatroskaSource, ReadsTheChaptersAPlayerShows) {
+    for (const SourceCase& c : matroskaCases)
+        check(matroskaSource, c);
+}
+
+TEST(Sources, ClaimTheirOwnInputs) {
+    const struct {
+        std::string head;
+        const char* claimedBy;
+    } cases[] = {
+        {"<?xml version=\"1.0\"?>", "matroska"},
+        {" \r\n\t<Chapters>", "matroska"},
+        {"\xEF\xBB\xBF<!-- -->", "matroska"},
+        {std::string("\xFF\xFE \0<\0", 6), "matroska"},
+        {std::string("\xFE\xFF\0<", 4), "matroska"},
+        {std::string("\xFF\xFE"
+                     "C\0",
+                     4),
+         ""},
+        {"CHAPTER01=00:00:00.000", ""},
+        {" x<", ""},
+        {";comment", ""},
+        {"\xEF\xBB\xBF", ""},
+    };
+    for (const auto& c : cases) {
+        std::string claimedBy;
+        for (const Source* source : {&matroskaSource})
+            if (source->claims(c.head))
+                claimedBy += std::string(claimedBy.empty() ? "" : " ") + std::string(source->name);
+        EXPECT_EQ(claimedBy, c.claimedBy) << c.head;
+    }
+}
+
+} // namespace
