@@ -96,13 +96,22 @@ const CliCase mergeCases[] = {
      twoPartsFiveMinutesApart,
      "chapcat: notes: no chapter lines (CHAPTERnn=time, CHAPTERnnNAME=title)\n",
      1},
-    {"OtherFormatsNamed",
-     {{"xml", "\xEF\xBB\xBF<?xml version=\"1.0\"?>\n<Chapters/>\n"},
-      {"ff", ";FFMETADATA1\n[CHAPTER]\n"}},
-     {"xml", "ff"},
-     "",
-     "chapcat: ff: no chapter lines; this looks like FFmpeg metadata, but chapcat reads "
-     "CHAPTERnn= lines\n",
+    {"FormatsKnownByContentInOneRun",
+     {{"xml", "\xEF\xBB\xBF<?xml version=\"1.0\"?>\n<Chapters><EditionEntry><ChapterAtom>"
+              "<ChapterTimeStart>00:00:01.000000000</ChapterTimeStart><ChapterDisplay>"
+              "<ChapterString>X&amp;1</ChapterString></ChapterDisplay></ChapterAtom><ChapterAtom>"
+              "<ChapterTimeStart>0:01:03.231999998</ChapterTimeStart><ChapterDisplay>"
+              "<ChapterString>Y</ChapterString></ChapterDisplay></ChapterAtom></EditionEntry>"
+              "</Chapters>\n"},
+      {"ff", ";FFMETADATA1\ntitle=global\n[CHAPTER]\nTIMEBASE=1/10000000\nSTART=5000000\n"
+             "END=6000000\nTITLE=f\\=1\n"},
+      {".stdin", "CHAPTER01=00:00:02.000\nCHAPTER01NAME=s\n"},
+      {"notes", "just text\n"}},
+     {"xml", "ff", "-", "notes"},
+     "CHAPTER01=00:00:01.000\nCHAPTER01NAME=X&1\nCHAPTER02=00:01:03.232\nCHAPTER02NAME="
+     "Y\nCHAPTER03=00:01:03.732\nCHAPTER03NAME=f=1\n"
+     "CHAPTER04=00:01:05.732\nCHAPTER04NAME=s\n",
+     "chapcat: notes: no chapter lines (CHAPTERnn=time, CHAPTERnnNAME=title)\n",
      1},
     {"PartsCountingFromZeroDoNotShareNumbers",
      {{"z", named("CHAPTER00=00:00:00.000\nCHAPTER01=00:01:00.000\n")}},

@@ -11,6 +11,8 @@
 #include <thread>
 #include <unistd.h>
 
+using namespace std::string_literals;
+
 namespace {
 
 // The events as text, one a line: "LINE: time NUMBER MILLISECONDS", "LINE: name NUMBER TITLE",
@@ -285,6 +287,116 @@ TEST(MatroskaSource, ReadsTheChaptersAPlayerShows) {
         check(matroskaSource, c);
 }
 
+// As ffmpeg -f ffmetadata writes the chapters of an MP4 (global tags, escapes) and of a Matroska
+// file (another time base).
+const std::string fromMp4 = R"(;FFMETADATA1
+major_brand=isom
+minor_version=512
+compatible_brands=isomiso2avc1mp41
+title=Whole \= film
+artist=x\\y
+encoder=Lavf59.27.100
+[CHAPTER]
+TIMEBASE=1/1000
+START=0
+END=1250
+title=Anfang
+[CHAPTER]
+TIMEBASE=1/1000
+START=1250
+END=3000
+title=a\=b\;c\#d\\e\
+f
+)";
+const std::string fromMatroska = R"(;FFMETADATA1
+encoder=Lavf59.27.100
+[CHAPTER]
+TIMEBASE=1/1000000000
+START=0
+END=1250000000
+title=Anfang
+[CHAPTER]
+TIMEBASE=1/1000000000
+START=1250000000
+END=3000000000
+title=a & <b> é
+)";
+
+// A chapter section of FFmpeg metadata on one line, its own lines ending in LF.
+std::string section(std::string_view lines) {
+    return "[CHAPTER]\n" + std::string(lines) + "\n";
+}
+
+std::string repeated(std::string_view text, std::size_t times) {
+    std::string all;
+    for (std::size_t i = 0; i < times; ++i)
+        all += text;
+    return all;
+}
+
+const std::string header = ";FFMETADATA1\n";
+
+const SourceCase ffmetadataCases[] = {
+    {"ffmpeg's output", fromMp4,
+     "10: time 1 0\n10: name 1 Anfang\n15: time 2 1250\n15: name 2 a=b;c#d\\e\\nf\n"},
+    {"ffmpeg's output", fromMatroska,
+     "5: time 1 0\n5: name 1 Anfang\n10: time 2 1250\n10: name 2 a & <b> é\n"},
+    {"time bases",
+     header + section("TIMEBASE=1/1000\nSTART=1500\nEND=2000") +
+         section("TIMEBASE= 1/ 10000000\nSTART=12345675\nEND=12345676") +
+         section("TIMEBASE=1/10000000\nSTART=12344999\nEND=12345000") +
+         section("START=63231999998\nEND=63231999999") +
+         section("TIMEBASE=1001/30000\nSTART=+3\nEND=4x"),
+     "4: time 1 1500\n8: time 2 1235\n12: time 3 1234\n15: time 4 63232\n19: time 5 100\n"},
+    {"missing or bad lines",
+     header + section("TIMEBASE=1/1000\nEND=5") + section("TIMEBASE=1/1000\nSTART=5\ntitle=lost") +
+         section("TIMEBASE=0/1000\nSTART=5\nEND=6") + section("TIMEBASE=1\nSTART=5\nEND=6") +
+         section("TIMEBASE=1/-5\nSTART=5\nEND=6") + section("START=x\nEND=6") +
+         section("START=9223372036854775808\nEND=6") +
+         section("TIMEBASE=1000/1\nSTART=9223372036854775\nEND=6") +
+         section("START=5\n;comment\n\nEND=6\ntitle=ok") + section("START=7\nEND=6") +
+         "[CHAPTER]\nSTART=7",
+     "4: fails: no START= line after [CHAPTER]; chapter skipped\n"
+     "8: fails: no END= line after START=; chapter skipped\n"
+     "10: fails: TIMEBASE is not two positive integers (as 1/1000); chapter skipped\n"
+     "14: fails: TIMEBASE is not two positive integers (as 1/1000); chapter skipped\n"
+     "18: fails: TIMEBASE is not two positive integers (as 1/1000); chapter skipped\n"
+     "22: fails: no START= line after [CHAPTER]; chapter skipped\n"
+     "25: fails: chapter time out of range; chapter skipped\n"
+     "29: fails: chapter time out of range; chapter skipped\n"
+     "32: time 1 0\n32: name 1 ok\n"
+     "39: fails: END= before START=, which ffmpeg refuses; chapter skipped\n"
+     "40: fails: no END= line after START=; chapter skipped\n"},
+    {"line ends", ";FFMETADATA1\r[CHAPTER]\r\nSTART=5000000\0END=5000001\0\0title=a\\\rb\\\0c\r"s,
+     "3: time 1 5\n3: name 1 a\\rb\n"},
+    {"tags outside chapters",
+     header + "title=Film\n[STREAM]\ntitle=Video\n" + section("START=0\nEND=1\ntitle=One") +
+         "[STREAM]\ntitle=Audio\n[CHAPTER]x\nSTART=1000000\nEND=1000001",
+     "6: time 1 0\n6: name 1 One\n12: time 2 1\n"},
+    {"title keys", header + section("START=0\nEND=1\nTITLE=Caps\ntitles=no\nTi\\tle=Last"),
+     "3: time 1 0\n3: name 1 Last\n"},
+    {"escaped backslash at a line end",
+     header + section("TIMEBASE=1/1000\nSTART=0\nEND=1\ntitle=back\\\\") +
+         section("TIMEBASE=1/1000\nSTART=5\nEND=6\ntitle=two"),
+     "6: note: a line that ends in an escaped backslash goes on on the next line, as ffmpeg "
+     "reads it\n4: time 1 0\n4: name 1 two\n"},
+    {"longest title", header + section("START=0\nEND=1\ntitle=" + repeated("\\#", maxLineSize)),
+     "3: time 1 0\n3: name 1 <1048576 bytes>\n"},
+    {"title over the bound",
+     header + section("START=0\nEND=1\ntitle=" + std::string(maxLineSize + 1, 'x')) +
+         section("START=1000000\nEND=1000001\ntitle=b"),
+     "5: fails: chapter title longer than 1 MiB; chapter skipped\n7: time 1 1\n7: name 1 "
+     "b\n"},
+    {"byte-order mark", "\xEF\xBB\xBF" + header + section("START=0\nEND=1"), "3: time 1 0\n"},
+};
+
+TEST(FfmetadataSource, ReadsChaptersAsFfmpegDoes) {
+    for (const SourceCase& c : ffmetadataCases) {
+        check(ffmetadataSource, c);
+        check(ffmetadataSource, {c.what, c.input, c.events, Via::pipe});
+    }
+}
+
 TEST(Sources, ClaimTheirOwnInputs) {
     const struct {
         std::string head;
@@ -301,12 +413,16 @@ TEST(Sources, ClaimTheirOwnInputs) {
          ""},
         {"CHAPTER01=00:00:00.000", ""},
         {" x<", ""},
+        {";FFMETADATA1\n", "ffmetadata"},
+        {"\xEF\xBB\xBF;FFMETADATA1", "ffmetadata"},
+        {";FFME", "ffmetadata"}, // what a pipe gave so far
+        {";FFMX", ""},
         {";comment", ""},
         {"\xEF\xBB\xBF", ""},
     };
     for (const auto& c : cases) {
         std::string claimedBy;
-        for (const Source* source : {&matroskaSource})
+        for (const Source* source : {&matroskaSource, &ffmetadataSource})
             if (source->claims(c.head))
                 claimedBy += std::string(claimedBy.empty() ? "" : " ") + std::string(source->name);
         EXPECT_EQ(claimedBy, c.claimedBy) << c.head;

@@ -11,21 +11,11 @@ bool claims(std::string_view) {
     return true;
 }
 
-// What a file without chapter lines seems to be, by its first text, for its warning.
-std::string noChaptersIn(std::string_view firstText) {
-    const char* looksLike = firstText.starts_with('<')              ? "Matroska XML chapters"
-                            : firstText.starts_with(";FFMETADATA1") ? "FFmpeg metadata"
-                                                                    : nullptr;
-    return looksLike ? std::string("no chapter lines; this looks like ") + looksLike +
-                           ", but chapcat reads CHAPTERnn= lines"
-                     : "no chapter lines (CHAPTERnn=time, CHAPTERnnNAME=title)";
-}
-
 PartRead read(Input& input, Events& events) {
     LineReader reader; // its buffers live as long as one input: a few allocations a file
     startReading(reader, chapterKeyword);
     bool sawChapterLine = false;
-    std::string firstText; // the start of the first line that is not blank
+    bool sawText = false;
     Line line;
     for (NextLine next; (next = nextLine(reader, line)) != NextLine::end;) {
         if (next == NextLine::needInput) {
@@ -39,16 +29,14 @@ PartRead read(Input& input, Events& events) {
         const ChapterLine chapter =
             line.tooLong ? lineOfKind(LineKind::tooLong) : parseLine(line.text);
         if (chapter.kind == LineKind::other) {
-            const auto text = line.text.find_first_not_of(" \t");
-            if (firstText.empty() && text != std::string_view::npos)
-                firstText = line.text.substr(text, 64);
+            sawText = sawText || line.text.find_first_not_of(" \t") != std::string_view::npos;
             continue;
         }
         sawChapterLine = true;
         events.chapter(chapter, line.number);
     }
-    if (!sawChapterLine && !firstText.empty())
-        events.note(0, noChaptersIn(firstText), true);
+    if (!sawChapterLine && sawText)
+        events.note(0, "no chapter lines (CHAPTERnn=time, CHAPTERnnNAME=title)", true);
     return {};
 }
 
