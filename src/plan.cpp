@@ -28,10 +28,13 @@ constexpr std::string_view standardInputName = "-";
 constexpr std::string_view usageHead =
     "Usage: chapcat [OPTION | FILE]... [-- FILE...]\n"
     "Join the chapter lists of a video's parts into one list on standard output.\n"
-    "Chapter numbers continue from file to file, and each file's times start at the\n"
-    "last chapter time of the file before it, plus any delay.\n"
+    "Chapter numbers continue from part to part, and each part's times start where\n"
+    "the part before it ends in the joined video.\n"
     "\n"
-    "A FILE of - is standard input; after --, every argument is a FILE.\n"
+    "Each FILE is a part: a media file (MP4, Matroska, MPEG-TS, ... read with\n"
+    "FFmpeg's libavformat, which gives its chapters and its length), Matroska\n"
+    "chapters XML, FFmpeg metadata, or CHAPTERnn= lines; each is known by its\n"
+    "content. A FILE of - is standard input; after --, every argument is a FILE.\n"
     "\n"
     "Options apply to the files named after them:\n"
     "  -d=TIME    add TIME to the next file's times; TIME is SS, MM:SS or HH:MM:SS,\n"
@@ -39,37 +42,49 @@ constexpr std::string_view usageHead =
     "  --length=TIME  the next file's part lasts TIME in the joined video (as a\n"
     "             probe reports it; never stretched): the file after it starts\n"
     "             where that part ends, whatever its chapters\n"
-    "  --format=FORMAT  write the whole list in FORMAT, one of:\n";
-
-constexpr std::string_view usageTail =
     "  -p         PAL to film: stretch times by 1001/960 (25 fps to 23.976 fps)\n"
     "  -t         3:2 pulldown: stretch times by 1.001\n"
     "  -n         switch -p and -t off again\n"
+    "  --files-from=FILE  read part names from FILE, one a line, as if they stood\n"
+    "             here ('-': standard input)\n"
+    "  --files0-from=FILE  the same, names separated by NUL bytes\n"
+    "Options for the whole run:\n"
+    "  --format=FORMAT  write the list in FORMAT, one of:\n";
+
+constexpr std::string_view usageTail =
+    "  --part-chapters  give a part without chapters one at its start, titled with\n"
+    "             its file name\n"
+    "  --verbose  say on standard error where each part starts, how long it is and\n"
+    "             how many chapters it gave\n"
     "  --help     show this help and exit\n"
     "  --version  show the version and exit\n"
+    "Options with a value also take it as the next argument: --length 1450.\n"
     "\n"
     "Examples:\n"
-    "  chapcat part1.txt -d=00:02:32.900 part2.txt part3.txt > whole.txt\n"
-    "  chapcat --format=ffmetadata --length=1450 part1.txt --length=1280 part2.txt \\\n"
-    "      --length=1200 part3.txt > chapters.txt\n"
-    "  ffmpeg -f concat -safe 0 -i parts.txt -i chapters.txt -map 0 -map_chapters 1 \\\n"
-    "      -c copy whole.mp4\n"
-    "  chapcat --format=matroska --length=1450 part1.txt --length=1280 part2.txt \\\n"
-    "      --length=1200 part3.txt > chapters.xml\n"
-    "  mkvmerge -o whole.mkv --chapters chapters.xml --no-chapters part1.mkv ...\n"
+    "  MP4 parts joined with ffmpeg's concat demuxer:\n"
+    "    chapcat --format=ffmetadata part1.mp4 part2.mp4 part3.mp4 > chapters.txt\n"
+    "    ffmpeg -f concat -safe 0 -i parts.txt -i chapters.txt -map 0 \\\n"
+    "        -map_chapters 1 -c copy whole.mp4\n"
+    "  Matroska clips, each without chapters, one chapter a clip:\n"
+    "    chapcat --format=matroska --part-chapters part1.mkv part2.mkv > chapters.xml\n"
+    "    mkvmerge -o whole.mkv --chapters chapters.xml --no-chapters part1.mkv \\\n"
+    "        + --no-chapters part2.mkv\n"
+    "  Chapter files with the parts' lengths:\n"
+    "    chapcat part1.txt -d=00:02:32.900 part2.txt part3.txt > whole.txt\n"
+    "    chapcat --length=1450 part1.txt --length=1280 part2.txt part3.txt\n"
     "\n"
-    "Warnings (unknown options, skipped lines, files without chapter lines, and\n"
-    "what a muxer would object to in the merged list) go to standard error,\n"
-    "prefixed 'chapcat: ' and naming the file and line.\n"
-    "Exit status: 0 success; 1 a file could not be opened or read, a chapter line\n"
-    "was skipped, a file had no chapter line, a chapter starts before zero, a\n"
-    "name was dropped (ffmetadata, matroska), or output failed; 2 a bad command\n"
-    "line.\n";
+    "Warnings (skipped lines, files without chapters, and what a muxer would\n"
+    "object to or lose in the merged list) go to standard error, prefixed\n"
+    "'chapcat: ' and naming the file and line.\n"
+    "Exit status: 0 success; 1 a file could not be opened or read, a chapter was\n"
+    "skipped or refused, a file had no chapters, a chapter starts before zero or\n"
+    "past what muxers hold, a name was dropped (ffmetadata, matroska), or output\n"
+    "failed; 2 a bad command line.\n";
 
 std::string usage() {
     std::string text(usageHead);
     for (const Writer* writer : writers())
-        text += "               " + std::string(writer->name) +
+        text += "             " + std::string(writer->name) +
                 std::string(12 - std::min<std::size_t>(writer->name.size(), 11), ' ') +
                 std::string(writer->summary) + "\n";
     return text + std::string(usageTail);

@@ -530,7 +530,8 @@ TEST(Help, ListsEveryOptionAndReadsNoFile) {
     EXPECT_TRUE(run.out.starts_with("Usage: chapcat")) << run.out;
     const std::string manual = readWhole(CHAPCAT_SOURCE_DIR "/chapcat.1");
     for (const std::string option :
-         {"-d=", "--length=", "--format=", "-p", "-t", "-n", "--help", "--version"}) {
+         {"-d=", "--length=", "--format=", "-p", "-t", "-n", "--files-from=", "--files0-from=",
+          "--part-chapters", "--verbose", "--help", "--version"}) {
         EXPECT_NE(run.out.find("\n  " + option), std::string::npos) << option;
         std::string escaped; // roff writes each '-' as '\-'
         for (char c : option)
