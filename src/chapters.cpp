@@ -39,6 +39,24 @@ void writeHeld(Chapters& chapters, std::optional<std::int64_t> end) {
     chapters.writer.chapter(chapters.state, chapters.output, chapter);
 }
 
+// A line to a writer of lines, where a title can hold no line break: other formats' titles can.
+void writeLine(Chapters& chapters, const ChapterLine& line, const Place& place) {
+    if (line.kind != LineKind::name || line.title.find_first_of("\r\n") == std::string_view::npos) {
+        chapters.writer.line(chapters.output, line);
+        return;
+    }
+    report(chapters.output, std::string(place.file) + ":" + std::to_string(place.lineNumber) +
+                                ": chapter " + chapterNumber(line.number) +
+                                "'s title holds a line break, which CHAPTERnn= lines cannot; "
+                                "written as a space");
+    std::string title(line.title);
+    std::replace_if(
+        title.begin(), title.end(), [](char c) { return c == '\r' || c == '\n'; }, ' ');
+    ChapterLine flat = line;
+    flat.title = title;
+    chapters.writer.line(chapters.output, flat);
+}
+
 // Builds whole chapters: a chapter is written when the next one starts, which gives its end.
 void assemble(Chapters& chapters, const ChapterLine& line, const Place& place,
               bool pairsWithPrevious) {
@@ -91,7 +109,7 @@ void take(Chapters& chapters, const ChapterLine& line, const Place& place) {
     for (int i = 0; i < checked.count; ++i)
         say(chapters, reports[i], place.file);
     if (chapters.writer.line)
-        chapters.writer.line(chapters.output, line);
+        writeLine(chapters, line, place);
     else
         assemble(chapters, line, place, checked.pairsWithPrevious);
 }

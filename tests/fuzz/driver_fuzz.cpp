@@ -85,12 +85,13 @@ bool isFfmetadata(std::string_view text) {
         }
         if (!line.starts_with("title="))
             return false;
-        for (std::size_t i = 6; i < line.size(); ++i) {
-            const bool special = std::string_view("=;#\\").find(line[i]) != std::string_view::npos;
-            if (line[i] == '\\' && i + 1 == line.size())
-                return false; // input lines hold no newline to escape
-            if (line[i] == '\\')
-                ++i;
+        // A title runs to the first newline that no backslash escapes; it holds no NUL.
+        end = 6;
+        for (; end < text.size() && text[end] != '\n'; ++end) {
+            const bool special =
+                std::string_view("=;#\\\0", 5).find(text[end]) != std::string_view::npos;
+            if (text[end] == '\\' && end + 1 < text.size())
+                ++end;
             else if (special)
                 return false;
         }
@@ -123,7 +124,8 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
         case 0:
             args.push_back(input.PickValueInArray({"-p", "-t", "-n", "-", "--", "-d", "-x",
                                                    "--format=ffmetadata", "--format=matroska",
-                                                   "--help", "--version"}));
+                                                   "--help", "--version", "--length", "--format",
+                                                   "--part-chapters", "--verbose"}));
             break;
         case 1:
             args.push_back("-d=" + input.ConsumeRandomLengthString(24));
@@ -134,9 +136,16 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
         case 3:
             args.push_back("--length=" + input.ConsumeRandomLengthString(12));
             break;
-        default:
-            files.push_back(memoryFile(input.ConsumeRandomLengthString(4096)));
+        default: {
+            // Signatures that send a file to each source, so that each is reached.
+            const std::string start = input.PickValueInArray<std::string>(
+                {"", "", ";FFMETADATA1\n[CHAPTER]\n", "\xEF\xBB\xBF;FFMETADATA1\ntitle=",
+                 "<?xml version=\"1.0\"?>\n<Chapters><EditionEntry><ChapterAtom>"
+                 "<ChapterTimeStart>",
+                 "<Chapters><EditionEntry><EditionFlagDefault>1</EditionFlagDefault>"});
+            files.push_back(memoryFile(start + input.ConsumeRandomLengthString(4096)));
             args.push_back("/proc/self/fd/" + std::to_string(files.back()));
+        }
         }
     }
     if (!args.empty() && args.back().starts_with("/proc/self/fd/"))
