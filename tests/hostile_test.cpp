@@ -53,6 +53,15 @@ const CliCase hostileCases[] = {
      "",
      "chapcat: FILE:2: XML error: no element found; the rest of the file is skipped\n",
      1},
+    {"LineBreakInATitleFromXml",
+     {{"FILE", "<Chapters><EditionEntry><ChapterAtom><ChapterTimeStart>0:00:01</ChapterTimeStart>"
+               "<ChapterDisplay><ChapterString>a\r\nb</ChapterString></ChapterDisplay>"
+               "</ChapterAtom></EditionEntry></Chapters>"}},
+     {"FILE"},
+     "CHAPTER01=00:00:01.000\nCHAPTER01NAME=a b\n",
+     "chapcat: FILE:1: chapter 01's title holds a line break, which CHAPTERnn= lines cannot; "
+     "written as a space\n",
+     0},
     {"LongOtherLineDropped",
      {{"FILE", "CHAPTE" + std::string(2000000, '\r') + "x\n" + chapter}},
      {"FILE"},
