@@ -119,5 +119,5 @@ void feed(LineReader& reader, std::string_view bytes) {
     }
     reader.next = bytes.data();
     reader.end = bytes.data() + bytes.size();
-    reader.chunkHasCR = std::memchr(bytes.data(), '\r', bytes.size()) != nullptr;
+    reader.chunkHasCR = !bytes.empty() && std::memchr(bytes.data(), '\r', bytes.size()) != nullptr;
 }
