@@ -2,16 +2,23 @@
 
 #include "timestamp.hpp"
 
+#include <cstring>
+
 ChapterLine parseLine(std::string_view line) {
-    if (!line.starts_with(chapterKeyword))
+    // A compare of fixed size is inlined; starts_with is not always.
+    if (line.size() < chapterKeyword.size() ||
+        std::memcmp(line.data(), chapterKeyword.data(), chapterKeyword.size()) != 0)
         return lineOfKind(LineKind::other);
     // One pass over the key finds both its end and its first "NAME".
-    const auto rest = line.substr(chapterKeyword.size());
+    // Plain pointer arithmetic: this is the hottest path, and substr and compare are not always
+    // inlined.
+    const std::string_view rest(line.data() + chapterKeyword.size(),
+                                line.size() - chapterKeyword.size());
     std::size_t equals = 0;
     std::size_t name = std::string_view::npos;
     for (; equals < rest.size() && rest[equals] != '='; ++equals) {
-        if (rest[equals] == 'N' && name == std::string_view::npos &&
-            rest.substr(equals, 4) == "NAME")
+        if (rest[equals] == 'N' && name == std::string_view::npos && rest.size() - equals >= 4 &&
+            std::memcmp(rest.data() + equals, "NAME", 4) == 0)
             name = equals;
     }
     if (equals == rest.size())

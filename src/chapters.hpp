@@ -18,10 +18,11 @@ struct Chapters {
     Output& output;
     WriterState state{};
     Timeline timeline{};
-    bool holding = false; // a chapter waits for the next start, its end
+    bool titlesMayBreak = false; // the current part's titles may hold line breaks
+    bool holding = false;        // a chapter waits for the next start, its end
     std::int64_t start = 0;
     std::int64_t number = 0;
-    std::string file{}; // where its time line is, for messages
+    std::string_view file{}; // where its time line is, for messages (the plan keeps the name)
     std::int64_t lineNumber = 0;
     bool titled = false;
     std::string title{};

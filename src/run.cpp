@@ -122,7 +122,9 @@ bool readPart(Run& run, const Step& step, int fd) {
     PartEvents events(run, part, step.name);
     if (!startInput(input))
         return !readFailed(input, events).stop;
-    const PartRead read = detect(input.head).read(input, events);
+    const Source& source = detect(input.head);
+    run.chapters.titlesMayBreak = &source != &simpleSource; // its lines hold none
+    const PartRead read = source.read(input, events);
     if (read.stop)
         return false;
     if (run.partChapters && !part.placedAny)

@@ -5,6 +5,7 @@
 #include "output.hpp"
 #include "timestamp.hpp"
 
+#include <algorithm>
 #include <cstddef>
 #include <cstdint>
 #include <optional>
@@ -62,8 +63,11 @@ struct TimeTexts {
 TimeTexts renderTimes(WriterState& state, const Chapter& chapter,
                       char* (*render)(char* out, std::int64_t time));
 
-// Copies text to out, returning the end of what was written.
-char* put(char* out, std::string_view text);
+// Copies text to out, returning the end of what was written. Inline, so that copies of constant
+// text become a few moves.
+inline char* put(char* out, std::string_view text) {
+    return std::copy(text.begin(), text.end(), out);
+}
 
 extern const Writer simpleWriter;
 extern const Writer ffmetadataWriter;

@@ -7,10 +7,6 @@ std::span<const Writer* const> writers() {
     return table;
 }
 
-char* put(char* out, std::string_view text) {
-    return std::copy(text.begin(), text.end(), out);
-}
-
 TimeTexts renderTimes(WriterState& state, const Chapter& chapter,
                       char* (*render)(char* out, std::int64_t time)) {
     if (state.endSize != 0 && state.lastEnd == chapter.start) {
