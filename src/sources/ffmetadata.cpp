@@ -50,10 +50,6 @@ struct Reader {
     std::int64_t number = 0;
 };
 
-bool isDigit(char c) {
-    return c >= '0' && c <= '9';
-}
-
 enum class Scanned { none, fits, tooBig };
 
 // Reads an integer as sscanf's %d and %lld do: white space, a sign, digits (at least one); the
@@ -65,16 +61,17 @@ Scanned scanInteger(std::string_view& text, std::int64_t& value) {
     const bool negative = at < text.size() && text[at] == '-';
     at += at < text.size() && (text[at] == '-' || text[at] == '+') ? 1 : 0;
     const std::size_t digits = at;
-    Int128 magnitude = 0;
-    for (; at < text.size() && isDigit(text[at]); ++at)
-        magnitude = std::min<Int128>(magnitude * 10 + (text[at] - '0'), Int128{1} << 64);
+    std::uint64_t magnitude = 0;
+    bool overflow = false;
+    for (unsigned digit; at < text.size() && (digit = text[at] - '0') <= 9; ++at)
+        overflow = overflow || __builtin_mul_overflow(magnitude, 10u, &magnitude) ||
+                   __builtin_add_overflow(magnitude, digit, &magnitude);
     if (at == digits)
         return Scanned::none;
     text.remove_prefix(at);
-    const Int128 signedValue = negative ? -magnitude : magnitude;
-    if (signedValue > INT64_MAX || signedValue < INT64_MIN)
+    if (overflow || magnitude > std::uint64_t{INT64_MAX} + (negative ? 1 : 0))
         return Scanned::tooBig;
-    value = static_cast<std::int64_t>(signedValue);
+    value = static_cast<std::int64_t>(negative ? 0 - magnitude : magnitude); // modulo 2^64
     return Scanned::fits;
 }
 
