@@ -125,6 +125,21 @@ std::string utf16LittleEndian(std::string_view text) {
     return bytes;
 }
 
+std::string repeated(std::string_view text, std::size_t times) {
+    std::string all;
+    for (std::size_t i = 0; i < times; ++i)
+        all += text;
+    return all;
+}
+
+// Empty elements of as many names.
+std::string repeatedNames(std::size_t names) {
+    std::string all;
+    for (std::size_t i = 0; i < names; ++i)
+        all += "<n" + std::to_string(i) + "/>";
+    return all;
+}
+
 // As mkvextract writes the chapters of a file muxed by mkvmerge.
 const std::string extracted = "\xEF\xBB\xBF"
                               R"(<?xml version="1.0"?>
@@ -277,6 +292,14 @@ const SourceCase matroskaCases[] = {
      "rest of the file is skipped\n"},
     {"entities", "<!DOCTYPE Chapters [\n<!ENTITY a 'x'>\n]>\n" + edition({{"0:00:01", "&a;"}}),
      "2: fails: entity declarations are not read; the rest of the file is skipped\n"},
+    {"many names", "<Chapters>\n" + repeatedNames(300),
+     "2: fails: more than 256 different element and attribute names; the rest of the file is "
+     "skipped\n"},
+    {"deep nesting", "<Chapters>\n" + repeated("<a>", 1000),
+     "2: fails: elements nested more than 1000 deep; the rest of the file is skipped\n"},
+    {"long document type", "<!DOCTYPE Chapters [\n" + repeated("<!-- -->", maxLineSize / 4),
+     "1: fails: a document type declaration longer than 1 MiB; the rest of the file is "
+     "skipped\n"},
     {"long comment", "<Chapters><!--" + std::string(2 * maxLineSize, 'x'),
      "1: fails: markup (a tag, comment or declaration) longer than 1 MiB; the rest of the "
      "file is skipped\n"},
@@ -325,13 +348,6 @@ title=a & <b> é
 // A chapter section of FFmpeg metadata on one line, its own lines ending in LF.
 std::string section(std::string_view lines) {
     return "[CHAPTER]\n" + std::string(lines) + "\n";
-}
-
-std::string repeated(std::string_view text, std::size_t times) {
-    std::string all;
-    for (std::size_t i = 0; i < times; ++i)
-        all += text;
-    return all;
 }
 
 const std::string header = ";FFMETADATA1\n";

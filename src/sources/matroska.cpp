@@ -122,6 +122,7 @@ struct Reader {
     long droppedTitles = 0;
     bool refused = false;
     XML_Index doctypeStart = -1; // of a document type declaration with an internal subset
+    std::int64_t doctypeLine = 0;
     bool stopped = false;
     std::exception_ptr failure;
 };
@@ -140,10 +141,14 @@ void note(const Reader& r, std::int64_t line, std::string_view message, bool fai
 }
 
 // Ends the reading here; the chapters passed on so far stay.
-void stop(Reader& r, std::string_view why) {
-    note(r, currentLine(r), std::string(why) + "; the rest of the file is skipped");
+void stopAt(Reader& r, std::int64_t line, std::string_view why) {
+    note(r, line, std::string(why) + "; the rest of the file is skipped");
     r.stopped = true;
     XML_StopParser(r.parser, XML_FALSE);
+}
+
+void stop(Reader& r, std::string_view why) {
+    stopAt(r, currentLine(r), why);
 }
 
 // Runs a handler, carrying an exception past expat's C frames.
@@ -457,8 +462,10 @@ void setHandlers(Reader& r) {
         r.parser,
         [](void* data, const XML_Char*, const XML_Char*, const XML_Char*, int internalSubset) {
             Reader& reader = readerOf(data);
-            if (internalSubset)
-                reader.doctypeStart = XML_GetCurrentByteIndex(reader.parser);
+            if (!internalSubset)
+                return;
+            reader.doctypeStart = XML_GetCurrentByteIndex(reader.parser);
+            reader.doctypeLine = currentLine(reader);
         },
         [](void* data) { readerOf(data).doctypeStart = -1; });
     XML_SetEntityDeclHandler(r.parser, [](void* data, const XML_Char*, int, const XML_Char*, int,
@@ -471,7 +478,7 @@ void setHandlers(Reader& r) {
 // After each read: expat must not hold more than a bounded piece of the document.
 void checkHeld(Reader& r, XML_Index fed) {
     if (r.doctypeStart >= 0 && fed - r.doctypeStart > static_cast<XML_Index>(maxMarkupSize))
-        stop(r, "a document type declaration longer than 1 MiB");
+        stopAt(r, r.doctypeLine, "a document type declaration longer than 1 MiB");
     else if (fed - XML_GetCurrentByteIndex(r.parser) > static_cast<XML_Index>(maxMarkupSize))
         stop(r, "markup (a tag, comment or declaration) longer than 1 MiB");
 }
