@@ -573,19 +573,76 @@ off_t rereadFrom(const Input& input) {
     return at < 0 ? -1 : at - static_cast<off_t>(input.head.size());
 }
 
+// Reads the input again from start.
+bool rewind(Input& input, off_t start) {
+    if (lseek(input.fd, start, SEEK_SET) != start) {
+        input.error = errno;
+        return false;
+    }
+    input.head = {};
+    input.ended = false;
+    return true;
+}
+
+// Whether text may set EditionFlagOrdered to anything but 0, as mkvextract writes it.
+bool orderedIn(std::string_view text) {
+    constexpr std::string_view tag = "<EditionFlagOrdered>";
+    for (auto at = text.find(tag); at != std::string_view::npos; at = text.find(tag, at + 1)) {
+        std::size_t next = at + tag.size();
+        const auto skipSpace = [&] {
+            while (next < text.size() && isXmlSpace(text[next]))
+                ++next;
+        };
+        skipSpace();
+        const bool zero = next < text.size() && text[next] == '0';
+        ++next;
+        skipSpace();
+        if (!zero || next >= text.size() || text[next] != '<')
+            return true; // or cut off here: the full reading decides
+    }
+    return false;
+}
+
+// Whether the document may hold more than one edition or ordered chapters, by a look at its
+// bytes many times faster than parsing it: only then must it be parsed twice. Reads it to its
+// end; UTF-16 is not looked into.
+bool mayNeedChoosing(Input& input) {
+    if (input.head.starts_with("\xFF\xFE") || input.head.starts_with("\xFE\xFF"))
+        return true;
+    constexpr std::string_view edition = "<EditionEntry";
+    constexpr std::size_t seam = 32; // longer than any of them, so a mark split between reads
+    std::string text;                // is found in the end of one read and the next
+    int editions = 0;
+    for (std::string_view bytes;;) {
+        const Bytes got = nextBytes(input, bytes);
+        if (got != Bytes::some)
+            return got == Bytes::failed || editions > 1;
+        const std::size_t kept = text.size(); // a match within these was counted before
+        text.append(bytes);
+        for (auto at = text.find(edition); at != std::string::npos; at = text.find(edition, at + 1))
+            editions += at + edition.size() > kept ? 1 : 0;
+        if (text.find("ChapterSegmentUID") != std::string::npos || orderedIn(text))
+            return true;
+        if (editions > 1)
+            return true;
+        text.erase(0, text.size() - std::min(text.size(), seam));
+    }
+}
+
 PartRead read(Input& input, Events& events) {
     Choice choice;
     if (const off_t start = rereadFrom(input); start >= 0) {
-        const Reading first = readDocument(input, nullptr, choice);
-        if (!first.readOk)
+        const bool choosing = mayNeedChoosing(input);
+        if (!rewind(input, start))
             return readFailed(input, events);
-        if (lseek(input.fd, start, SEEK_SET) != start) {
-            input.error = errno;
-            return readFailed(input, events);
+        if (choosing) {
+            const Reading first = readDocument(input, nullptr, choice);
+            if (!first.readOk || !rewind(input, start))
+                return readFailed(input, events);
+            choice = first.learned;
+        } else {
+            choice = {true, 0, false}; // one edition, and nothing ordered
         }
-        input.head = {};
-        input.ended = false;
-        choice = first.learned;
     }
     return readDocument(input, &events, choice).readOk ? PartRead{} : readFailed(input, events);
 }
