@@ -63,7 +63,12 @@ Scanned scanInteger(std::string_view& text, std::int64_t& value) {
     const std::size_t digits = at;
     std::uint64_t magnitude = 0;
     bool overflow = false;
-    for (unsigned digit; at < text.size() && (digit = text[at] - '0') <= 9; ++at)
+    // Eighteen digits cannot overflow; only longer numbers need checking.
+    const std::size_t unchecked = std::min(text.size(), digits + 18);
+    unsigned digit;
+    for (; at < unchecked && (digit = static_cast<unsigned char>(text[at]) - '0') <= 9; ++at)
+        magnitude = magnitude * 10 + digit;
+    for (; at < text.size() && (digit = static_cast<unsigned char>(text[at]) - '0') <= 9; ++at)
         overflow = overflow || __builtin_mul_overflow(magnitude, 10u, &magnitude) ||
                    __builtin_add_overflow(magnitude, digit, &magnitude);
     if (at == digits)
@@ -97,6 +102,14 @@ bool readTimeBase(std::string_view text, Chapter& chapter) {
 // time * num / den seconds in milliseconds, to the nearest, halves away from zero as ffmpeg
 // rescales. False when it does not fit.
 bool toMilliseconds(const Chapter& chapter, std::int64_t time, std::int64_t& milliseconds) {
+    // Usually the product fits in 64 bits, whose division costs a fraction of 128 bits'.
+    std::int64_t product;
+    if (time >= 0 && !__builtin_mul_overflow(time, chapter.numerator * 1000, &product)) {
+        const std::int64_t remainder = product % chapter.denominator;
+        milliseconds =
+            product / chapter.denominator + (remainder >= chapter.denominator - remainder ? 1 : 0);
+        return true;
+    }
     const Int128 scaled = Int128{time} * chapter.numerator * 1000;
     Int128 quotient = scaled / chapter.denominator;
     const Int128 remainder = scaled % chapter.denominator;
