@@ -261,8 +261,10 @@ std::string nearestOption(std::string_view name) {
     std::size_t distance = SIZE_MAX;
     const auto consider = [&](std::string_view known) {
         // Compared without the dashes, so that '--d' comes near '-d='.
-        const std::size_t d = editDistance(name.substr(name.find_first_not_of('-')),
-                                           known.substr(known.find_first_not_of('-')));
+        const auto undashed = [](std::string_view option) {
+            return option.substr(std::min(option.find_first_not_of('-'), option.size()));
+        };
+        const std::size_t d = editDistance(undashed(name), undashed(known));
         if (d < distance)
             nearest = known, distance = d;
     };
@@ -270,7 +272,8 @@ std::string nearestOption(std::string_view name) {
         consider(option.name);
     for (const std::string_view known : others)
         consider(known);
-    return distance <= std::max<std::size_t>(2, name.size() / 3)
+    const bool named = name.find_first_not_of('-') != std::string_view::npos;
+    return named && distance <= std::max<std::size_t>(2, name.size() / 3)
                ? "; did you mean '" + std::string(nearest) + "'?"
                : "";
 }

@@ -73,6 +73,7 @@ TEST(PlanRun, ReadsTheCommandLineOnce) {
         {{"--d=5", "a"}, "2 unknown option '--d=5'; did you mean '-d='?" + tryHelp},
         {{"--helpme"}, "2 unknown option '--helpme'; did you mean '--help'?" + tryHelp},
         {{"--frobnicate-all"}, "2 unknown option '--frobnicate-all'" + tryHelp},
+        {{"--=5"}, "2 unknown option '--=5'" + tryHelp},
         {{"-d=x", "--length", "--help"},
          "2 invalid delay '-d=x': expected a time such as -d=00:05:00.000, -d=1:05.5 or -d=20.039" +
              tryHelp},

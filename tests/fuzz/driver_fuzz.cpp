@@ -151,14 +151,17 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     if (!args.empty() && args.back().starts_with("/proc/self/fd/"))
         files.push_back(memoryFile(input.ConsumeRemainingBytesAsString()));
 
-    // --help and --version answer without a list, but after -- they are files.
+    // --help and --version answer without a list, but after -- they are files, as they are
+    // where they are the value of --length or --format.
     std::vector<const char*> argv;
     bool optionsEnded = false;
+    bool isValue = false;
     for (const auto& arg : args) {
         const std::string_view seen = arg.c_str(); // as the program sees it, up to a NUL
-        if (optionsEnded || (seen != "--help" && seen != "--version"))
+        if (optionsEnded || isValue || (seen != "--help" && seen != "--version"))
             argv.push_back(arg.c_str());
-        optionsEnded = optionsEnded || seen == "--";
+        optionsEnded = optionsEnded || (seen == "--" && !isValue);
+        isValue = !optionsEnded && !isValue && (seen == "--length" || seen == "--format");
     }
     const int in = memoryFile(input.ConsumeRandomLengthString(256));
     const int out = memoryFile("");
