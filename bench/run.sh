@@ -45,6 +45,13 @@ converted_big=$(median_ms "$chapcat" -p -t "${big[@]}")
 ffmetadata_big=$(median_ms "$chapcat" --format=ffmetadata "${big[@]}")
 matroska_big=$(median_ms "$chapcat" --format=matroska "${big[@]}")
 awk_big=$(median_ms mawk -f "$here/chapcat.awk" "${big[@]}")
+# The same chapters given as the other formats chapcat reads (it writes them itself).
+for i in 1 2 3; do
+    "$chapcat" --format=matroska "big$i.txt" > "big$i.xml" 2> /dev/null
+    "$chapcat" --format=ffmetadata "big$i.txt" > "big$i.meta" 2> /dev/null
+done
+read_xml_big=$(median_ms "$chapcat" big1.xml big2.xml big3.xml)
+read_meta_big=$(median_ms "$chapcat" big1.meta big2.meta big3.meta)
 cat_small=$(median_ms cat "${small[@]}")
 chapcat_small=$(median_ms "$chapcat" "${small[@]}")
 
@@ -55,6 +62,8 @@ printf '%-40s %10s\n' "cat, 1,000,000 lines" "$cat_big" \
     "chapcat --format=ffmetadata, 1,000,000" "$ffmetadata_big" \
     "chapcat --format=matroska, 1,000,000" "$matroska_big" \
     "mawk script, 1,000,000 lines" "$awk_big" \
+    "chapcat reading them as Matroska XML" "$read_xml_big" \
+    "chapcat reading them as FFmpeg metadata" "$read_meta_big" \
     "cat, 3 x 20 chapters" "$cat_small" \
     "chapcat, 3 x 20 chapters" "$chapcat_small"
 echo
@@ -63,6 +72,8 @@ printf '%-40s %10s\n' "chapcat / cat (target <= 8)" "$(ratio "$chapcat_big" "$ca
     "chapcat -p -t / chapcat (target <= 1.3)" "$(ratio "$converted_big" "$chapcat_big")" \
     "ffmetadata / simple (target <= 1.5)" "$(ratio "$ffmetadata_big" "$chapcat_big")" \
     "matroska / simple (target <= 1.5)" "$(ratio "$matroska_big" "$chapcat_big")" \
+    "reading XML / simple (target <= 2)" "$(ratio "$read_xml_big" "$chapcat_big")" \
+    "reading metadata / simple (target <= 2)" "$(ratio "$read_meta_big" "$chapcat_big")" \
     "start-up: chapcat / cat (target <= 1.5)" "$(ratio "$chapcat_small" "$cat_small")"
 
 # Media parts: chapcat reads all three in one run where scripts run ffprobe once a part. Text
@@ -98,11 +109,26 @@ if [ -x /usr/bin/time ]; then
     awk -v seed=9 -v n=2800 -f "$here/generate.awk" > mb.txt                   # about 1 MB
     for i in $(seq 500); do cat mb.txt; done > large.txt                        # about 500 MB
     { printf 'CHAPTER01NAME='; head -c 400M /dev/zero | tr '\0' x; echo; } > longline.txt
+    for i in $(seq 500); do cat big1.xml; done > large.xml                      # about 500 MB
+    "$chapcat" --format=ffmetadata large.txt > large.meta 2> /dev/null
+    # Titles just under the bound, of what each writer expands most.
+    title() { printf 'CHAPTER01=00:00:01.000\nCHAPTER01NAME='; head -c 1048500 /dev/zero | tr '\0' "$1"; echo; }
+    title '&' > amp.txt
+    title '\377' > invalid.txt
+    title '\\' > backslash.txt
     echo
     printf '%-40s %10s\n' "peak RSS, 1 MB input (KiB)" "$(peak_kib "$chapcat" mb.txt)" \
         "peak RSS, 500 MB input (KiB)" "$(peak_kib "$chapcat" large.txt)" \
         "peak RSS, 500 MB input as XML (KiB)" "$(peak_kib "$chapcat" --format=matroska large.txt)" \
         "peak RSS, one 400 MB line (KiB)" "$(peak_kib "$chapcat" longline.txt)" \
-        "peak RSS, 3 s of /dev/zero (KiB)" "$(peak_kib timeout 3 "$chapcat" /dev/zero)"
-    rm -f large.txt longline.txt
+        "peak RSS, 3 s of /dev/zero (KiB)" "$(peak_kib timeout 3 "$chapcat" /dev/zero)" \
+        "peak RSS, reading 500 MB of XML (KiB)" "$(peak_kib "$chapcat" large.xml)" \
+        "peak RSS, reading 500 MB of metadata (KiB)" "$(peak_kib "$chapcat" large.meta)"
+    for format in simple ffmetadata matroska; do
+        for case in amp invalid backslash; do
+            printf '%-40s %10s\n' "peak RSS, 1 MiB title of $case, $format" \
+                "$(peak_kib "$chapcat" --format=$format --length=2 $case.txt)"
+        done
+    done
+    rm -f large.txt longline.txt large.xml large.meta
 fi
