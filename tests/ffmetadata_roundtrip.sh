@@ -5,14 +5,9 @@
 # Usage: ffmetadata_roundtrip.sh CHAPCAT
 set -euo pipefail
 chapcat=$1
-if ! command -v ffmpeg > /dev/null || ! command -v ffprobe > /dev/null; then
-    echo "SKIPPED: ffmpeg is not installed (apt-get install --no-install-recommends ffmpeg)"
-    exit 77
-fi
-work=$(mktemp -d)
-trap 'rm -rf "$work"' EXIT
-cd "$work"
-export LC_ALL=C.UTF-8
+source "$(dirname "$0")/scratch.sh"
+need ffmpeg ffmpeg ffprobe
+enter_scratch
 
 printf 'CHAPTER01=00:00:00.000\nCHAPTER01NAME=Anfang\nCHAPTER02=00:00:01.250\nCHAPTER02NAME=a=b;c#d\\e\n' \
     > one.txt

@@ -7,16 +7,9 @@
 # Usage: formats_roundtrip.sh CHAPCAT
 set -euo pipefail
 chapcat=$1
-for tool in ffmpeg ffprobe mkvmerge mkvextract; do
-    if ! command -v "$tool" > /dev/null; then
-        echo "SKIPPED: $tool is not installed (apt-get install --no-install-recommends ffmpeg mkvtoolnix)"
-        exit 77
-    fi
-done
-work=$(mktemp -d)
-trap 'rm -rf "$work"' EXIT
-cd "$work"
-export LC_ALL=C.UTF-8
+source "$(dirname "$0")/scratch.sh"
+need "ffmpeg mkvtoolnix" ffmpeg ffprobe mkvmerge mkvextract
+enter_scratch
 
 # Each part's own chapters, from 00:00:00.000, with titles a muxer has to escape.
 printf 'CHAPTER01=00:00:00.000\nCHAPTER01NAME=Anfang\nCHAPTER02=00:00:01.250\nCHAPTER02NAME=a=b;c#d\\e <&>\n' \

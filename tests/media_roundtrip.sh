@@ -11,14 +11,9 @@
 # Usage: media_roundtrip.sh CHAPCAT
 set -euo pipefail
 chapcat=$(realpath "$1")
-if ! command -v ffmpeg > /dev/null || ! command -v ffprobe > /dev/null; then
-    echo "SKIPPED: ffmpeg is not installed (apt-get install --no-install-recommends ffmpeg)"
-    exit 77
-fi
-work=$(mktemp -d)
-trap 'rm -rf "$work"' EXIT
-cd "$work"
-export LC_ALL=C.UTF-8
+source "$(dirname "$0")/scratch.sh"
+need ffmpeg ffmpeg ffprobe
+enter_scratch
 
 fail() {
     echo "FAILED: $*"

@@ -6,13 +6,9 @@
 # Usage: mkv_roundtrip.sh CHAPCAT SOURCE_DIR
 set -euo pipefail
 chapcat=$1 examples=$2/examples
-if ! command -v mkvmerge > /dev/null || ! command -v mkvextract > /dev/null; then
-    echo "SKIPPED: mkvtoolnix is not installed (apt-get install --no-install-recommends mkvtoolnix)"
-    exit 77
-fi
-work=$(mktemp -d)
-trap 'rm -rf "$work"' EXIT
-export LC_ALL=C.UTF-8
+source "$(dirname "$0")/scratch.sh"
+need mkvtoolnix mkvmerge mkvextract
+enter_scratch
 
 # One line per chapter, 'time<TAB>name', sorted: chapters that share a start time compare as
 # a set, since mkvextract orders those by name.
