@@ -1,9 +1,12 @@
 // chapcat: joins the chapter lists of a video's parts into one list for the whole video.
+#include "output.hpp"
 #include "run.hpp"
 
 #include <cerrno>
 #include <cstddef>
+#include <cstdlib>
 #include <fcntl.h>
+#include <new>
 #include <unistd.h>
 
 namespace {
@@ -25,9 +28,29 @@ Streams openStandardStreams() {
     return streams;
 }
 
+// Under a tight memory limit the runtime can be left without room to throw std::bad_alloc, and
+// aborts instead of saying "out of memory". A reserve, freed at the first failed allocation,
+// gives it that room. Returns false where there is not even room for the reserve.
+bool keepRoomToThrow() {
+    static void* reserve = std::malloc(64 * 1024); // the runtime's own, once; no other state
+    if (reserve == nullptr)
+        return false;
+    std::set_new_handler([] {
+        if (reserve == nullptr)
+            throw std::bad_alloc();
+        std::free(reserve); // and operator new tries again
+        reserve = nullptr;
+    });
+    return true;
+}
+
 } // namespace
 
 int main(int argc, char** argv) {
+    if (!keepRoomToThrow()) {
+        writeAll(STDERR_FILENO, "chapcat: out of memory\n");
+        return 1;
+    }
     const Streams streams = openStandardStreams();
     return runChapcat({argv + 1, static_cast<std::size_t>(argc > 0 ? argc - 1 : 0)}, streams);
 }

@@ -36,7 +36,8 @@ struct PartEvents final : Events {
 
     PartEvents(Run& run, Part& part, std::string_view file) : run(run), part(part), file(file) {}
 
-    void chapter(const ChapterLine& line, std::int64_t lineNumber) override {
+    // Called for every chapter line: flattened, the stages below cost no calls (measured).
+    [[gnu::flatten]] void chapter(const ChapterLine& line, std::int64_t lineNumber) override {
         const ChapterLine placed = place(part, line);
         const Place where{file, lineNumber, part.end};
         given += placed.kind == LineKind::time ? 1 : 0;

@@ -87,6 +87,20 @@ bool addScaled(std::int64_t& total, std::int64_t value, std::int64_t unit) {
 } // namespace
 
 bool parseInteger(std::string_view text, std::int64_t& value) {
+    // The usual chapter number: a few digits and nothing else, which cannot overflow.
+    if (text.size() - 1 < 9) {
+        std::uint64_t number = 0;
+        unsigned digit = 0;
+        std::size_t i = 0;
+        while (i < text.size() && (digit = static_cast<unsigned char>(text[i]) - '0') <= 9) {
+            number = number * 10 + digit;
+            ++i;
+        }
+        if (i == text.size()) {
+            value = static_cast<std::int64_t>(number);
+            return true;
+        }
+    }
     text = skipSpace(text);
     const bool negative = takeSign(text);
     std::uint64_t magnitude;
