@@ -146,7 +146,7 @@ void takeDelay(Planning& state, std::string_view arg) {
     else if (status == TimeStatus::outOfRange ||
              __builtin_add_overflow(state.delayMagnitudes, magnitude, &state.delayMagnitudes) ||
              state.delayMagnitudes > INT64_MAX)
-        state.error = Answer{2, {}, "delays out of range at '" + std::string(arg) + "'"};
+        state.error = usageError("delays out of range at '" + std::string(arg) + "'");
     else
         state.delay += value;
 }
