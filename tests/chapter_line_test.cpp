@@ -115,4 +115,28 @@ TEST(ParseLine, RejectedLinesPlaceNothing) {
     }
 }
 
+// The next part starts where this one ends: by the length given (output time, never stretched),
+// else by its own length (its own time, stretched like its chapters), else at its last time.
+TEST(Placement, PartsEndByTheirLengths) {
+    const struct {
+        std::optional<std::int64_t> given;
+        std::optional<std::int64_t> own;
+        Stretch stretch;
+        std::int64_t nextStart;
+    } cases[] = {
+        {std::nullopt, std::nullopt, {}, 61000},            // T 1000 + D 0 + last chapter 60000
+        {std::nullopt, 600000, {}, 601000},                 // 1000 + 600000
+        {std::nullopt, 600000, {true, false}, 626625},      // 1000 + 600000 stretched
+        {600000, 900000, {true, false}, 601000},            // given wins, unstretched
+        {std::nullopt, std::nullopt, {true, false}, 63563}, // the last chapter, stretched
+    };
+    for (const auto& c : cases) {
+        const Carried before{0, 1000, 0};
+        Part part = startPart(before, 0, c.given, c.stretch);
+        place(part, parseLine("CHAPTER01=00:01:00.000"));
+        EXPECT_EQ(endPart(before, part, c.own).timeOffset, c.nextStart)
+            << c.given.value_or(-1) << " " << c.own.value_or(-1);
+    }
+}
+
 } // namespace

@@ -389,6 +389,14 @@ const CliCase failureCases[] = {
      "does the length of the part before f match that part in the joined video (after -p or "
      "-t)?\n",
      0},
+    {"VerboseSaysWhereEachPartGoes",
+     {{"f", tenMinutes}},
+     {"--verbose", "--length", "30:00", "f", "-d=1", "f"},
+     tenMinutes + named("CHAPTER03=00:30:01.000\nCHAPTER04=00:40:01.000\n"),
+     "chapcat: f: starts at 00:00:00.000, lasts 00:30:00.000 (--length=), 2 chapters\n"
+     "chapcat: f: starts at 00:30:01.000, length unknown (the next part starts at its last "
+     "chapter), 2 chapters\n",
+     0},
     {"DelaysInEveryForm",
      {{"f", tenMinutes}},
      {"-d=20.039", "f", "-d=1:05.5", "-d=-00:00:01", "f"},
