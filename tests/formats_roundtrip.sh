@@ -41,9 +41,7 @@ appended=()
 no_chapters=()
 for i in "${!parts[@]}"; do
     chapters=${parts[i]%:*} seconds=${parts[i]#*:}
-    ffmpeg -v error -y -f lavfi -i "testsrc=size=64x48:rate=25:duration=$seconds" \
-        -f lavfi -i "sine=duration=$seconds" -c:v libx264 -c:a aac -shortest "raw$i.mkv"
-    mkvmerge -q -o "part$i.mkv" --chapter-charset UTF-8 --chapters "$chapters.txt" "raw$i.mkv"
+    mkv_part "$i" "$seconds" "$chapters.txt"
     mkvextract "part$i.mkv" chapters "part$i.xml" > /dev/null
     xml_args+=("--length=$(duration "part$i.mkv")" "part$i.xml")
     appended+=(${appended:++} "part$i.mkv")

@@ -103,9 +103,7 @@ joined=()
 lengths=()
 for i in "${!parts[@]}"; do
     chapters=${parts[i]%:*} seconds=${parts[i]#*:}
-    ffmpeg -v error -y -f lavfi -i "testsrc=size=64x48:rate=25:duration=$seconds" \
-        -f lavfi -i "sine=duration=$seconds" -c:v libx264 -c:a aac -shortest "raw$i.mkv"
-    mkvmerge -q -o "part$i.mkv" --chapter-charset UTF-8 --chapters "$chapters.txt" "raw$i.mkv"
+    mkv_part "$i" "$seconds" "$chapters.txt"
     joined+=(${joined:++} "part$i.mkv")
     lengths+=("--length=$(ffprobe -v error -show_entries format=duration -of csv=p=0 "part$i.mkv")"
               "$chapters.txt")

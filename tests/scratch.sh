@@ -19,3 +19,12 @@ enter_scratch() {
     cd "$work"
     export LC_ALL=C.UTF-8
 }
+
+# Makes part$i.mkv: SECONDS of video and audio (an odd length, as real parts have) with the
+# chapters of the simple file CHAPTERS, muxed by mkvmerge.
+# Usage: mkv_part I SECONDS CHAPTERS
+mkv_part() {
+    ffmpeg -v error -y -f lavfi -i "testsrc=size=64x48:rate=25:duration=$2" \
+        -f lavfi -i "sine=duration=$2" -c:v libx264 -c:a aac -shortest "raw$1.mkv"
+    mkvmerge -q -o "part$1.mkv" --chapter-charset UTF-8 --chapters "$3" "raw$1.mkv"
+}
