@@ -38,7 +38,9 @@ void sayLost(Chapters& chapters, const Chapter& chapter) {
 void writeHeld(Chapters& chapters, std::optional<std::int64_t> end) {
     if (end)
         end = std::max(*end, chapters.start);
-    const Chapter chapter{chapters.start, end, chapters.titled, chapters.title};
+    // An untitled chapter has no title, whatever an earlier chapter left in the buffer.
+    const Chapter chapter{chapters.start, end, chapters.titled,
+                          chapters.titled ? std::string_view(chapters.title) : std::string_view{}};
     sayLost(chapters, chapter);
     chapters.writer.chapter(chapters.state, chapters.output, chapter);
 }

@@ -273,6 +273,16 @@ const CliCase formatCases[] = {
      "chapcat: a:4: chapter 03 has a time line but no name line\n"
      "chapcat: a:5: chapter 04 (00:00:03.000) does not start after chapter 03 (00:00:08.000)\n",
      0},
+    {"UntitledChapterAfterALongTitleHasNoTitle",
+     {{"a", "CHAPTER01=0:0:0\nCHAPTER01NAME=" + std::string(20000, 'x') + "\\\nCHAPTER02=0:0:1\n"}},
+     {"--format=ffmetadata", "--length=2", "a"},
+     ";FFMETADATA1\n[CHAPTER]\nTIMEBASE=1/1000\nSTART=0\nEND=1000\ntitle=" +
+         std::string(20000, 'x') + "\\\\\n[CHAPTER]\nTIMEBASE=1/1000\nSTART=1000\nEND=2000\n",
+     "chapcat: a:1: chapter 01: title ends in a backslash: ffmpeg reads the escaped backslash "
+     "before the line end as a line continuation, loses the title and merges the next chapter "
+     "into it\n"
+     "chapcat: a:3: chapter 02 has a time line but no name line\n",
+     0},
     {"FfmetadataDropsANameWithoutTime",
      {{"a", "CHAPTER01NAME=lost\nCHAPTER02=00:00:01.000\nCHAPTER02NAME=kept\n"}},
      {"a", "--format=ffmetadata"},
@@ -507,9 +517,9 @@ TEST(Help, ListsEveryOptionAndReadsNoFile) {
     EXPECT_EQ(run.err, "");
     EXPECT_TRUE(run.out.starts_with("Usage: chapcat")) << run.out;
     const std::string manual = readWhole(CHAPCAT_SOURCE_DIR "/chapcat.1");
-    for (const std::string option :
-         {"-d=", "--length=", "--format=", "-p", "-t", "-n", "--files-from=", "--files0-from=",
-          "--part-chapters", "--verbose", "--help", "--version"}) {
+    for (const std::string option : {"-d=", "--length=", "--format=", "-p", "-t", "-n",
+                                     "--files-from=", "--files0-from=", "--part-chapters",
+                                     "--verbose", "--help", "--version"}) {
         EXPECT_NE(run.out.find("\n  " + option), std::string::npos) << option;
         std::string escaped; // roff writes each '-' as '\-'
         for (char c : option)
