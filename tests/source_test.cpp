@@ -1,7 +1,7 @@
 // Runs each source over inputs held in a memfd (a file, read twice where a source wants to) or a
 // pipe, and checks what it hands on, line by line.
-#include "sources/line_reader.hpp"
 #include "output.hpp"
+#include "sources/line_reader.hpp"
 #include "sources/source.hpp"
 
 #include <gtest/gtest.h>
@@ -410,6 +410,45 @@ TEST(FfmetadataSource, ReadsChaptersAsFfmpegDoes) {
     for (const SourceCase& c : ffmetadataCases) {
         check(ffmetadataSource, c);
         check(ffmetadataSource, {c.what, c.input, c.events, Via::pipe});
+    }
+}
+
+// Every line, whole and with its blanks, wherever the reads fall: the input fed in two pieces
+// split at every byte, against the lines split from the whole text.
+TEST(LineReader, LinesAreTheSameWhereverTheReadsFall) {
+    const std::string inputs[] = {
+        "CHAPTER01=00:00:01.000\r\n  CHAPTER02=00:00:05.000\n\t CHAPTER03NAME=x\n\n",
+        "CHAPTER01NAME=a\rb\r\n" + std::string(70, ' ') + "x" + std::string(70, 'y') + "\n",
+        "first\n   CHAPTER04=00:00:09.000", // the last line, without a newline
+    };
+    const auto read = [](std::string_view first, std::string_view second) {
+        LineReader reader;
+        startReading(reader);
+        std::vector<std::string> lines;
+        std::string_view pieces[] = {first, second, {}};
+        std::size_t fed = 0;
+        Line line;
+        for (NextLine next; (next = nextLine(reader, line)) != NextLine::end;) {
+            if (next == NextLine::needInput)
+                feed(reader, pieces[std::min<std::size_t>(fed++, 2)]);
+            else
+                lines.emplace_back(line.text);
+        }
+        return lines;
+    };
+    for (const std::string& input : inputs) {
+        std::vector<std::string> expected;
+        for (std::string_view rest = input; !rest.empty();) {
+            std::string line(rest.substr(0, rest.find('\n')));
+            rest.remove_prefix(std::min(rest.size(), line.size() + 1));
+            std::erase(line, '\r');
+            expected.push_back(line);
+        }
+        for (std::size_t split = 1; split < input.size(); ++split)
+            EXPECT_EQ(read(std::string_view(input).substr(0, split),
+                           std::string_view(input).substr(split)),
+                      expected)
+                << split << " in " << input;
     }
 }
 

@@ -5,7 +5,6 @@
 namespace {
 
 constexpr std::string_view byteOrderMark = "\xEF\xBB\xBF";
-constexpr std::size_t prefixSize = 64; // what is kept of a line not kept whole
 
 // The line without its carriage returns: line itself when it has none, else a copy in scratch.
 std::string_view stripCR(std::string_view line, std::string& scratch) {
@@ -24,54 +23,42 @@ std::string_view stripCR(std::string_view line, std::string& scratch) {
     return scratch;
 }
 
-// Adds bytes of a spanning line, keeping only what can still matter.
+// Adds bytes without carriage returns to a spanning line, up to the bound.
+void append(LineReader& reader, std::string_view bytes) {
+    const std::size_t room = maxLineSize - reader.pending.size();
+    reader.pendingTooLong = reader.pendingTooLong || bytes.size() > room;
+    reader.pending.append(bytes.substr(0, room));
+}
+
+// Adds bytes of a spanning line.
 void keep(LineReader& reader, std::string_view bytes) {
-    using Kept = LineReader::Kept;
-    if (reader.kept == Kept::nothing)
-        return;
     for (auto cr = bytes.find('\r'); cr != std::string_view::npos; cr = bytes.find('\r')) {
-        reader.pending.append(bytes.substr(0, cr));
+        append(reader, bytes.substr(0, cr));
         bytes.remove_prefix(cr + 1);
     }
-    reader.pending.append(bytes);
-    std::string& text = reader.pending;
-    const std::string_view keyword = reader.keyword;
-    if (reader.kept == Kept::whole &&
-        !keyword.starts_with(std::string_view(text).substr(0, keyword.size())))
-        reader.kept = Kept::fromFirstNonBlank;
-    if (reader.kept == Kept::fromFirstNonBlank) {
-        const auto first = text.find_first_not_of(" \t");
-        text.erase(0, first == std::string::npos ? text.size() : first);
-        if (text.size() > prefixSize)
-            text.resize(prefixSize);
-    }
-    if (reader.kept == Kept::whole && text.size() > maxLineSize) {
-        reader.kept = Kept::nothing;
-        text.clear();
-    }
+    append(reader, bytes);
 }
 
 NextLine deliverPending(LineReader& reader, Line& line) {
     reader.delivered = true;
-    line = {reader.pending, ++reader.lineNumber, reader.kept == LineReader::Kept::nothing};
+    line = {reader.pending, ++reader.lineNumber, reader.pendingTooLong};
     return NextLine::line;
 }
 
 } // namespace
 
-void startReading(LineReader& reader, std::string_view keyword) {
-    reader.keyword = keyword;
+void startReading(LineReader& reader) {
     reader.next = reader.end = nullptr;
     reader.started = reader.atEnd = reader.spanning = reader.delivered = reader.utf16 = false;
     reader.pending.clear();
-    reader.kept = LineReader::Kept::whole;
+    reader.pendingTooLong = false;
     reader.lineNumber = 0;
 }
 
 NextLine nextLine(LineReader& reader, Line& line) {
     if (reader.delivered) {
         reader.pending.clear();
-        reader.kept = LineReader::Kept::whole;
+        reader.pendingTooLong = false;
         reader.spanning = reader.delivered = false;
     }
     if (reader.next != reader.end) {

@@ -12,10 +12,9 @@ constexpr std::size_t maxLineSize = 1024 * 1024;
 
 // Splits the bytes of one input into lines: newline split, every carriage return removed, a
 // leading byte-order mark skipped (UTF-16 decoded to UTF-8), and a last line without a newline
-// kept. Only lines that begin with the keyword its source gives are kept whole; of the others it
-// keeps only enough to tell whether they are blank, so memory stays flat.
+// kept. A line is the same wherever the reads fall; of a line longer than maxLineSize only the
+// first maxLineSize bytes are kept, so memory stays flat.
 struct LineReader {
-    std::string_view keyword;
     const char* next = nullptr; // the unread part of what was fed
     const char* end = nullptr;
     bool chunkHasCR = false;
@@ -28,7 +27,7 @@ struct LineReader {
     bool spanning = false;
     bool delivered = false; // the spanning line was handed out and is to be forgotten
     std::string pending;
-    enum class Kept { whole, fromFirstNonBlank, nothing } kept = Kept::whole;
+    bool pendingTooLong = false;
     std::string scratch; // a line of one piece without its carriage returns
     std::int64_t lineNumber = 0;
 };
@@ -36,10 +35,10 @@ struct LineReader {
 struct Line {
     std::string_view text; // valid until the next call; of a line not kept, what is left of it
     std::int64_t number;   // from 1
-    bool tooLong;          // a line with the keyword longer than maxLineSize; the text is empty
+    bool tooLong;          // longer than maxLineSize: text is its first maxLineSize bytes
 };
 
-void startReading(LineReader& reader, std::string_view keyword);
+void startReading(LineReader& reader);
 
 enum class NextLine { line, needInput, end };
 

@@ -13,7 +13,7 @@ bool claims(std::string_view) {
 
 PartRead read(Input& input, Events& events) {
     LineReader reader; // its buffers live as long as one input: a few allocations a file
-    startReading(reader, chapterKeyword);
+    startReading(reader);
     bool sawChapterLine = false;
     bool sawText = false;
     Line line;
@@ -26,10 +26,14 @@ PartRead read(Input& input, Events& events) {
             feed(reader, got == Bytes::end ? std::string_view{} : bytes);
             continue;
         }
-        const ChapterLine chapter =
-            line.tooLong ? lineOfKind(LineKind::tooLong) : parseLine(line.text);
+        // Of a line too long to keep, its start tells whether it is a chapter line.
+        const ChapterLine chapter = !line.tooLong ? parseLine(line.text)
+                                    : line.text.starts_with(chapterKeyword)
+                                        ? lineOfKind(LineKind::tooLong)
+                                        : lineOfKind(LineKind::other);
         if (chapter.kind == LineKind::other) {
-            sawText = sawText || line.text.find_first_not_of(" \t") != std::string_view::npos;
+            sawText = sawText || line.tooLong ||
+                      line.text.find_first_not_of(" \t") != std::string_view::npos;
             continue;
         }
         sawChapterLine = true;
