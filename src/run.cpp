@@ -121,11 +121,11 @@ bool readPart(Run& run, const Step& step, int fd) {
                Severity::failure);
     Input input{fd, step.name, step.standardInput ? "" : step.name, run.buffer, run.output};
     PartEvents events(run, part, step.name);
-    if (!startInput(input))
+    const Source* source = startInput(input) ? detect(input) : nullptr;
+    if (source == nullptr)
         return !readFailed(input, events).stop;
-    const Source& source = detect(input.head);
-    run.chapters.titlesMayBreak = &source != &simpleSource; // its lines hold none
-    const PartRead read = source.read(input, events);
+    run.chapters.titlesMayBreak = source != &simpleSource; // its lines hold none
+    const PartRead read = source->read(input, events);
     if (read.stop)
         return false;
     if (run.partChapters && !part.placedAny)

@@ -9,6 +9,28 @@
 constexpr std::uint32_t replacementCharacter = 0xFFFD;
 constexpr std::string_view replacementUtf8 = "\xEF\xBF\xBD";
 
+// How a text input is encoded, by its byte-order mark; UTF-8 where it has none.
+enum class Encoding { utf8, utf16LittleEndian, utf16BigEndian };
+struct ByteOrderMark {
+    Encoding encoding;
+    std::size_t size; // 0 where there is none
+};
+constexpr ByteOrderMark byteOrderMarkOf(std::string_view head) {
+    if (head.starts_with("\xEF\xBB\xBF"))
+        return {Encoding::utf8, 3};
+    if (head.starts_with("\xFF\xFE"))
+        return {Encoding::utf16LittleEndian, 2};
+    if (head.starts_with("\xFE\xFF"))
+        return {Encoding::utf16BigEndian, 2};
+    return {Encoding::utf8, 0};
+}
+// Whether head may still become a byte-order mark with more bytes.
+constexpr bool mayStartByteOrderMark(std::string_view head) {
+    return head.empty() ||
+           (head.size() < 3 && std::string_view("\xEF\xBB\xBF").starts_with(head)) ||
+           head == "\xFF" || head == "\xFE";
+}
+
 void appendUtf8(std::string& out, std::uint32_t character);
 
 // UTF-16 decoded piece by piece: a unit or a surrogate pair may be split between pieces.

@@ -32,7 +32,7 @@ struct RecordedEvents final : Events {
 inline std::vector<std::string> readAsMedia(Input& input) {
     if (!startInput(input))
         return {"cannot read"};
-    if (!mediaSource.claims(input.head))
+    if (mediaSource.claims(input.head) != Claim::yes)
         return {"not claimed"};
     RecordedEvents events;
     events.lines.push_back("claimed");

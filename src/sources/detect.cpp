@@ -1,11 +1,30 @@
 #include "source.hpp"
 
-const Source& detect(std::string_view head) {
+namespace {
+
+// The first row that claims head; none while a row before it is undecided, unless final.
+const Source* claimant(std::string_view head, bool final) {
     // Formats with a signature first; the simple format takes what is left.
     const Source* const formats[] = {&ffmetadataSource, &matroskaSource, &mediaSource,
                                      &simpleSource};
-    for (const Source* source : formats)
-        if (source->claims(head))
-            return *source;
-    return simpleSource;
+    for (const Source* source : formats) {
+        const Claim claim = source->claims(head);
+        if (claim == Claim::yes)
+            return source;
+        if (claim == Claim::undecided && !final)
+            return nullptr;
+    }
+    return &simpleSource;
+}
+
+} // namespace
+
+const Source* detect(Input& input) {
+    // A pipe gives what it has at a time: the rows decide on what they need, not on one read.
+    for (;;) {
+        if (const Source* source = claimant(input.head, false))
+            return source;
+        if (!readMoreHead(input))
+            return input.error != 0 ? nullptr : claimant(input.head, true);
+    }
 }

@@ -13,7 +13,6 @@ namespace {
 __extension__ typedef __int128 Int128;
 
 constexpr std::string_view header = ";FFMETADATA";
-constexpr std::string_view byteOrderMark = "\xEF\xBB\xBF";
 // The most of a line kept: a title of maxLineSize bytes, every byte escaped, after its key.
 constexpr std::size_t maxRawLineSize = 2 * maxLineSize + 16;
 
@@ -327,8 +326,8 @@ PartRead read(Input& input, Events& events) {
             return readFailed(input, events);
         if (got == Bytes::end)
             break;
-        if (first && bytes.starts_with(byteOrderMark))
-            bytes.remove_prefix(byteOrderMark.size());
+        if (first) // claimed, so a UTF-8 mark if any
+            bytes.remove_prefix(byteOrderMarkOf(bytes).size);
         feed(r, bytes);
     }
     finishLine(r); // a last line without a line end counts
@@ -336,12 +335,16 @@ PartRead read(Input& input, Events& events) {
     return {};
 }
 
-bool claims(std::string_view head) {
-    if (head.starts_with(byteOrderMark))
-        head.remove_prefix(byteOrderMark.size());
-    // A pipe may have given only the start of the header so far.
-    return !head.empty() &&
-           (head.size() < header.size() ? header.starts_with(head) : head.starts_with(header));
+Claim claims(std::string_view head) {
+    if (mayStartByteOrderMark(head))
+        return Claim::undecided;
+    const ByteOrderMark mark = byteOrderMarkOf(head);
+    if (mark.encoding != Encoding::utf8)
+        return Claim::no;
+    head.remove_prefix(mark.size);
+    if (head.size() < header.size())
+        return header.starts_with(head) ? Claim::undecided : Claim::no;
+    return head.starts_with(header) ? Claim::yes : Claim::no;
 }
 
 } // namespace

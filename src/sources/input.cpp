@@ -9,7 +9,8 @@
 namespace {
 
 constexpr std::size_t readSize = 128 * 1024;
-constexpr std::size_t byteOrderMarkSize = 3;
+// Detection reads no further: a row still undecided there does not claim the input.
+constexpr std::size_t maxHeadSize = 64 * 1024;
 
 // Reads until at least size bytes are in the buffer or the input ends; -1 on an error.
 ssize_t readAtLeast(int fd, char* buffer, std::size_t capacity, std::size_t size) {
@@ -43,8 +44,22 @@ Bytes readInto(Input& input, std::string_view& bytes, std::size_t atLeast) {
 } // namespace
 
 bool startInput(Input& input) {
-    // The first read takes enough to see a byte-order mark, even from a pipe.
-    return readInto(input, input.head, byteOrderMarkSize) != Bytes::failed;
+    return readInto(input, input.head, 1) != Bytes::failed;
+}
+
+bool readMoreHead(Input& input) {
+    const std::size_t size = input.head.size();
+    if (input.ended || size >= maxHeadSize)
+        return false;
+    const ssize_t n =
+        readAtLeast(input.fd, input.buffer.data() + size, input.buffer.size() - size, 1);
+    if (n < 0)
+        input.error = errno;
+    input.ended = n == 0;
+    if (n <= 0)
+        return false;
+    input.head = {input.buffer.data(), size + static_cast<std::size_t>(n)};
+    return true;
 }
 
 Bytes nextBytes(Input& input, std::string_view& bytes) {

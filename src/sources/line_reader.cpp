@@ -4,8 +4,6 @@
 
 namespace {
 
-constexpr std::string_view byteOrderMark = "\xEF\xBB\xBF";
-
 // The line without its carriage returns: line itself when it has none, else a copy in scratch.
 std::string_view stripCR(std::string_view line, std::string& scratch) {
     if (line.ends_with('\r')) // the usual case, a Windows line end, needs no copy
@@ -91,13 +89,10 @@ void feed(LineReader& reader, std::string_view bytes) {
     reader.atEnd = bytes.empty();
     if (!reader.started) {
         reader.started = true;
-        if (bytes.starts_with(byteOrderMark)) {
-            bytes.remove_prefix(byteOrderMark.size());
-        } else if (bytes.starts_with("\xFF\xFE") || bytes.starts_with("\xFE\xFF")) {
-            reader.utf16 = true;
-            reader.decoder = {bytes[0] == '\xFF'};
-            bytes.remove_prefix(2);
-        }
+        const ByteOrderMark mark = byteOrderMarkOf(bytes);
+        reader.utf16 = mark.encoding != Encoding::utf8;
+        reader.decoder = {mark.encoding == Encoding::utf16LittleEndian};
+        bytes.remove_prefix(mark.size);
     }
     if (reader.utf16) {
         reader.decoded.clear();

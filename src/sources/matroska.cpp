@@ -607,7 +607,7 @@ bool orderedIn(std::string_view text) {
 // bytes many times faster than parsing it: only then must it be parsed twice. Reads it to its
 // end; UTF-16 is not looked into.
 bool mayNeedChoosing(Input& input) {
-    if (input.head.starts_with("\xFF\xFE") || input.head.starts_with("\xFE\xFF"))
+    if (byteOrderMarkOf(input.head).encoding != Encoding::utf8)
         return true;
     constexpr std::string_view edition = "<EditionEntry";
     constexpr std::size_t seam = 32; // longer than any of them, so a mark split between reads
@@ -647,32 +647,27 @@ PartRead read(Input& input, Events& events) {
     return readDocument(input, &events, choice).readOk ? PartRead{} : readFailed(input, events);
 }
 
-enum class Encoding { utf8, utf16LittleEndian, utf16BigEndian };
-
-// Whether the first character that is not XML white space is '<'.
-bool startsWithMarkup(std::string_view text, Encoding encoding) {
+// Whether the first character that is not XML white space is '<'; undecided while all is space.
+Claim startsWithMarkup(std::string_view text, Encoding encoding) {
     const std::size_t width = encoding == Encoding::utf8 ? 1 : 2;
     const std::size_t low = encoding == Encoding::utf16BigEndian ? 1 : 0; // where ASCII is
     for (std::size_t at = 0; at + width <= text.size(); at += width) {
         if (width == 2 && text[at + 1 - low] != 0)
-            return false;
+            return Claim::no;
         const char c = text[at + low];
         if (c == '<')
-            return true;
+            return Claim::yes;
         if (!isXmlSpace(c))
-            return false;
+            return Claim::no;
     }
-    return false;
+    return Claim::undecided;
 }
 
-bool claims(std::string_view head) {
-    if (head.starts_with("\xEF\xBB\xBF"))
-        return startsWithMarkup(head.substr(3), Encoding::utf8);
-    if (head.starts_with("\xFF\xFE"))
-        return startsWithMarkup(head.substr(2), Encoding::utf16LittleEndian);
-    if (head.starts_with("\xFE\xFF"))
-        return startsWithMarkup(head.substr(2), Encoding::utf16BigEndian);
-    return startsWithMarkup(head, Encoding::utf8);
+Claim claims(std::string_view head) {
+    if (mayStartByteOrderMark(head))
+        return Claim::undecided;
+    const ByteOrderMark mark = byteOrderMarkOf(head);
+    return startsWithMarkup(head.substr(mark.size), mark.encoding);
 }
 
 } // namespace

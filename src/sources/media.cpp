@@ -74,11 +74,12 @@ bool recognised(const LibAv& av, std::string_view head) {
     return av.probe(&data, 1, &score) != nullptr;
 }
 
-bool claims(std::string_view head) {
+Claim claims(std::string_view head) {
     if (!mayBeMedia(head))
-        return false;
+        return Claim::no;
     const LibAv& av = libraries();
-    return av.failure.empty() ? recognised(av, head) : claimedUnread(head);
+    return (av.failure.empty() ? recognised(av, head) : claimedUnread(head)) ? Claim::yes
+                                                                             : Claim::no;
 }
 
 // An opened container, closed however reading ends.
@@ -164,8 +165,8 @@ PartRead read(Input& input, Events& events) {
 
 #else
 
-bool claims(std::string_view head) {
-    return mayBeMedia(head) && claimedUnread(head);
+Claim claims(std::string_view head) {
+    return mayBeMedia(head) && claimedUnread(head) ? Claim::yes : Claim::no;
 }
 
 PartRead read(Input& input, Events& events) {

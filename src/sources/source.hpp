@@ -24,9 +24,10 @@ struct Input {
     int error = 0;             // errno of a failed read
 };
 
-// Reads the start of the input into the buffer for detection: at least enough for a byte-order
-// mark, and as much as one read gives. Returns false on a read error (input.error).
+// Reads the start of the input into the buffer for detection: as much as one read gives, and
+// with more, as much again, up to a bound. Returns false on a read error (input.error).
 bool startInput(Input& input);
+bool readMoreHead(Input& input);
 
 enum class Bytes { some, end, failed };
 
@@ -52,17 +53,22 @@ struct PartRead {
     std::optional<std::int64_t> length; // the part's own length, where the input knows it
 };
 
+// Whether a format claims an input by its first bytes; undecided: they begin what the format
+// begins with, and more bytes decide.
+enum class Claim { no, yes, undecided };
+
 // One input format: a row in the table that detection walks.
 struct Source {
     std::string_view name;
-    // Whether this format claims an input that starts with these bytes.
-    bool (*claims)(std::string_view head);
+    Claim (*claims)(std::string_view head);
     // Reads the input to its end.
     PartRead (*read)(Input& input, Events& events);
 };
 
-// The first source of the table that claims the input; the simple format claims everything.
-const Source& detect(std::string_view head);
+// The first source of the table that claims the input, reading more of it while a row before
+// it cannot yet decide (an undecided row at the end of the input or of the head's bound does not
+// claim it); the simple format claims everything. None on a read error (input.error).
+const Source* detect(Input& input);
 
 // Says why reading stopped (a read error names the system's reason) and stops the run.
 PartRead readFailed(const Input& input, Events& events);
