@@ -394,8 +394,10 @@ const SourceCase ffmetadataCases[] = {
     {"escaped backslash at a line end",
      header + section("TIMEBASE=1/1000\nSTART=0\nEND=1\ntitle=back\\\\") +
          section("TIMEBASE=1/1000\nSTART=5\nEND=6\ntitle=two"),
-     "6: note: a line that ends in an escaped backslash goes on on the next line, as ffmpeg "
-     "reads it\n4: time 1 0\n4: name 1 two\n"},
+     "4: time 1 0\n4: name 1 back\\\n9: time 2 5\n9: name 2 two\n"},
+    {"backslash escaping a line end",
+     header + section("START=0\nEND=1\ntitle=a\\\nb") + section("START=5\nEND=6"),
+     "3: time 1 0\n3: name 1 a\\nb\n8: time 2 0\n"},
     {"longest title", header + section("START=0\nEND=1\ntitle=" + repeated("\\#", maxLineSize)),
      "3: time 1 0\n3: name 1 <1048576 bytes>\n"},
     {"title over the bound",

@@ -274,18 +274,14 @@ void keep(Reader& r, std::string_view bytes) {
     r.line.append(bytes.substr(0, room));
 }
 
-// A backslash, LF, CR or NUL. A line ends at LF, CR or NUL unless a backslash is the byte
-// before, as ffmpeg reads it, even when that backslash is itself escaped.
+// A backslash, LF, CR or NUL. A line ends at LF, CR or NUL unless a backslash escapes it. An
+// escaped backslash before a line end is the title's last character, as ffmpeg's writer means
+// it; ffmpeg's own reader takes the line as going on.
 void special(Reader& r, char c) {
     const bool lineEnd = c != '\\';
-    if (lineEnd && r.previous == '\\' && !r.escaping)
-        r.events.note(r.lineEnds + 1,
-                      "a line that ends in an escaped backslash goes on on the next line, as "
-                      "ffmpeg reads it",
-                      false);
     if (lineEnd && (c != '\n' || r.previous != '\r'))
         ++r.lineEnds;
-    if (lineEnd && r.previous != '\\')
+    if (lineEnd && !r.escaping)
         finishLine(r);
     else
         keep(r, {&c, 1});
