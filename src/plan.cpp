@@ -121,6 +121,7 @@ struct Planning {
     std::int64_t delay = 0;
     std::uint64_t delayMagnitudes = 0;  // bounds every sum of delays the run can form
     std::optional<std::int64_t> length; // for the next input
+    std::string delayArg;               // the last delay for the next input, as given
     std::string lengthArg;              // the options as given, for messages
     std::string formatArg;
     int standardInput;
@@ -131,6 +132,7 @@ void takeFile(Planning& state, std::string_view arg) {
     state.plan.steps.push_back({standardInput ? "standard input" : arg, standardInput,
                                 state.pal2Film, state.threeTwoPulldown, state.delay, state.length});
     state.delay = 0;
+    state.delayArg.clear();
     state.length.reset();
 }
 
@@ -149,6 +151,7 @@ void takeDelay(Planning& state, std::string_view arg) {
         state.error = usageError("delays out of range at '" + std::string(arg) + "'");
     else
         state.delay += value;
+    state.delayArg = arg;
 }
 
 // A long option and its value: ARG is '--name=value' as given, or as it would have been.
@@ -324,6 +327,9 @@ std::size_t takeOption(Planning& state, std::string_view arg, const char* next) 
         state.pal2Film = state.threeTwoPulldown = false;
     else if (arg.starts_with(delayOption))
         takeDelay(state, arg);
+    else if (option == 'd')
+        state.plan.warnings.push_back("ignoring '" + std::string(arg) +
+                                      "': a delay is written -d=TIME, as -d=20.039");
     else
         state.plan.warnings.push_back("ignoring unknown option '" + std::string(arg) +
                                       "'; see 'chapcat --help'");
@@ -357,6 +363,9 @@ std::variant<Answer, Plan> planRun(std::span<const char* const> args, int standa
     }
     if (!state.error && state.length)
         state.error = usageError("length '" + state.lengthArg + "' with no file after it");
+    if (!state.delayArg.empty())
+        state.plan.warnings.push_back("ignoring delay '" + state.delayArg +
+                                      "' with no file after it");
     if (state.error)
         return *state.error;
     return std::move(state.plan);

@@ -49,8 +49,9 @@ TEST(PlanRun, ReadsTheCommandLineOnce) {
         {{"a", "--format=matroska", "--format=matroska"}, "matroska a"},
         {{"-", "--", "-p", "--help", "-"}, "simple <stdin> -p --help <stdin>"},
         {{"-d", "-x", "a"},
-         "simple a [ignoring unknown option '-d'; see 'chapcat --help'] [ignoring unknown option "
-         "'-x'; see 'chapcat --help']"},
+         "simple a [ignoring '-d': a delay is written -d=TIME, as -d=20.039] [ignoring unknown "
+         "option '-x'; see 'chapcat --help']"},
+        {{"a", "-d=5", "-d=1"}, "simple a [ignoring delay '-d=1' with no file after it]"},
         {{"missing", "-d=bad", "--help"}, "0 "},
         {{"-d=x", "--", "--help"},
          "2 invalid delay '-d=x': expected a time such as -d=00:05:00.000, "

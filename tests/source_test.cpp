@@ -203,9 +203,15 @@ const SourceCase matroskaCases[] = {
      "disabled), " +
          dropped},
     {"default edition", threeEditions,
+     "3: time 1 2000\n0: note: dropped 2 chapters (of other editions, nested, hidden or "
+     "disabled), " +
+         dropped,
+     Via::pipe},
+    {"default edition past what a pipe holds",
+     "<Chapters>" + std::string(17 << 20, ' ') + threeEditions.substr(10),
      "2: time 1 1000\n4: fails: edition 2 is the default one, but a pipe cannot be read "
-     "twice: the first edition's chapters were read instead\n0: note: dropped 2 chapters (of "
-     "other editions, nested, hidden or disabled), " +
+     "twice past 16 MiB: the first edition's chapters were read instead\n0: note: dropped 2 "
+     "chapters (of other editions, nested, hidden or disabled), " +
          dropped,
      Via::pipe},
     {"nested chapter", R"(<Chapters><EditionEntry><ChapterAtom>
@@ -241,9 +247,8 @@ const SourceCase matroskaCases[] = {
      "4: fails: ordered chapters (ChapterSegmentUID) play in an order of their own and "
      "cannot be joined by time; this file's chapters are left out\n"},
     {"linked segment", segmentLinked,
-     "2: time 1 1000\n4: fails: ordered chapters (ChapterSegmentUID) play in an order of "
-     "their own and cannot be joined by time; the chapters before them were passed on "
-     "already, the rest are left out (a pipe cannot be read twice)\n",
+     "4: fails: ordered chapters (ChapterSegmentUID) play in an order of their own and "
+     "cannot be joined by time; this file's chapters are left out\n",
      Via::pipe},
     {"not well-formed halfway", R"(<Chapters><EditionEntry>
 <ChapterAtom><ChapterTimeStart>00:00:01</ChapterTimeStart></ChapterAtom>

@@ -74,7 +74,8 @@ Element classify(Element parent, std::string_view name) {
 }
 
 // Which edition to read. A regular file is read twice, first to find the edition a player shows
-// (the first with EditionFlagDefault 1, else the first); a pipe is read once, taking the first.
+// (the first with EditionFlagDefault 1, else the first); a pipe is held and read twice too, or
+// past a bound read once, taking the first.
 struct Choice {
     bool known = false;
     long edition = 0;
@@ -238,7 +239,7 @@ void refuse(Reader& r, std::int64_t line, std::string_view why) {
                           ") play in an order of their own and cannot be joined by time; ";
     message += r.number == 0 ? "this file's chapters are left out"
                              : "the chapters before them were passed on already, the rest are "
-                               "left out (a pipe cannot be read twice)";
+                               "left out (a pipe cannot be read twice past 16 MiB)";
     note(r, line, message);
 }
 
@@ -258,8 +259,8 @@ void defaultMark(Reader& r) {
     if (!r.choice.known && r.edition != 0)
         note(r, r.textLine,
              "edition " + std::to_string(r.edition + 1) +
-                 " is the default one, but a pipe cannot be read twice: the first edition's "
-                 "chapters were read instead");
+                 " is the default one, but a pipe cannot be read twice past 16 MiB: the first "
+                 "edition's chapters were read instead");
 }
 
 void beginEdition(Reader& r) {
@@ -564,18 +565,54 @@ Reading readDocument(Input& input, Events* events, const Choice& choice) {
         {true, hasDefault ? r.firstDefault : 0, hasDefault ? r.defaultOrdered : r.firstOrdered}};
 }
 
-// Where the input began, when it can be read again from there; -1 when not (a pipe).
-off_t rereadFrom(const Input& input) {
-    struct stat status;
-    if (fstat(input.fd, &status) != 0 || !S_ISREG(status.st_mode))
-        return -1;
-    const off_t at = lseek(input.fd, 0, SEEK_CUR);
-    return at < 0 ? -1 : at - static_cast<off_t>(input.head.size());
+// A pipe's document is held, up to this, so that it can be read twice like a file.
+constexpr std::size_t maxHeldSize = 16 * 1024 * 1024;
+
+// Where the input can be read again from: a regular file from where it began, a pipe from what
+// was held of it.
+struct Replay {
+    off_t start = -1; // in a regular file
+    std::string held; // all of a pipe's document
+    bool possible = false;
+};
+
+// Holds a pipe's document, up to the bound. False on a read error. Where the document is longer,
+// the input goes on with what was held and then the pipe, to be read once.
+bool hold(Input& input, Replay& replay) {
+    replay.held.assign(input.head);
+    input.head = {};
+    while (replay.held.size() <= maxHeldSize) {
+        std::string_view bytes;
+        const Bytes got = nextBytes(input, bytes);
+        if (got == Bytes::failed)
+            return false;
+        replay.possible = got == Bytes::end;
+        if (replay.possible)
+            break;
+        replay.held.append(bytes);
+    }
+    input.head = replay.held;
+    return true;
 }
 
-// Reads the input again from start.
-bool rewind(Input& input, off_t start) {
-    if (lseek(input.fd, start, SEEK_SET) != start) {
+bool replayable(Input& input, Replay& replay) {
+    struct stat status;
+    if (fstat(input.fd, &status) != 0 || !S_ISREG(status.st_mode))
+        return hold(input, replay);
+    const off_t at = lseek(input.fd, 0, SEEK_CUR);
+    replay.start = at < 0 ? -1 : at - static_cast<off_t>(input.head.size());
+    replay.possible = replay.start >= 0;
+    return true;
+}
+
+// Reads the input again from its start.
+bool rewind(Input& input, const Replay& replay) {
+    if (replay.start < 0) {
+        input.head = replay.held;
+        input.ended = true;
+        return true;
+    }
+    if (lseek(input.fd, replay.start, SEEK_SET) != replay.start) {
         input.error = errno;
         return false;
     }
@@ -631,13 +668,16 @@ bool mayNeedChoosing(Input& input) {
 
 PartRead read(Input& input, Events& events) {
     Choice choice;
-    if (const off_t start = rereadFrom(input); start >= 0) {
+    Replay replay;
+    if (!replayable(input, replay))
+        return readFailed(input, events);
+    if (replay.possible) {
         const bool choosing = mayNeedChoosing(input);
-        if (!rewind(input, start))
+        if (!rewind(input, replay))
             return readFailed(input, events);
         if (choosing) {
             const Reading first = readDocument(input, nullptr, choice);
-            if (!first.readOk || !rewind(input, start))
+            if (!first.readOk || !rewind(input, replay))
                 return readFailed(input, events);
             choice = first.learned;
         } else {
