@@ -86,7 +86,10 @@ void assemble(Chapters& chapters, const ChapterLine& line, const Place& place,
     chapters.holding = true;
     chapters.start = line.time;
     chapters.number = line.number;
-    chapters.file = place.file;
+    if (chapters.filePart != chapters.part) {
+        chapters.file.assign(place.file);
+        chapters.filePart = chapters.part;
+    }
     chapters.lineNumber = place.lineNumber;
     chapters.titled = nameWaits;
     if (nameWaits)

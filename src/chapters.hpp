@@ -22,7 +22,11 @@ struct Chapters {
     bool holding = false;        // a chapter waits for the next start, its end
     std::int64_t start = 0;
     std::int64_t number = 0;
-    std::string_view file{}; // where its time line is, for messages (the plan keeps the name)
+    // Where its time line is, for messages: a copy, since a listed part's name lives no longer
+    // than the part, made once a part.
+    std::string file{};
+    std::int64_t filePart = -1;
+    std::int64_t part = 0; // the part being read, counted by the run
     std::int64_t lineNumber = 0;
     bool titled = false;
     std::string title{};

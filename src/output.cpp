@@ -62,3 +62,10 @@ void report(Output& output, std::string_view message, Severity severity, Prefix 
     text += '\n';
     writeAll(output.errorFd, text);
 }
+
+std::string where(std::string_view file, std::int64_t line) {
+    std::string text(file);
+    if (line != 0)
+        text += ':' + std::to_string(line);
+    return text + ": ";
+}

@@ -1,6 +1,8 @@
 #pragma once
 
 #include <cstddef>
+#include <cstdint>
+#include <string>
 #include <string_view>
 #include <vector>
 
@@ -35,6 +37,9 @@ enum class Severity { warning, failure };
 enum class Prefix { tool, bare };
 void report(Output& output, std::string_view message, Severity severity = Severity::warning,
             Prefix prefix = Prefix::tool);
+
+// Where a message is about: "FILE:LINE: ", or "FILE: " where line is 0 (the file as a whole).
+std::string where(std::string_view file, std::int64_t line);
 
 // 0, or 1 once a failure was reported or a write failed.
 inline int exitStatus(const Output& output) {

@@ -186,27 +186,19 @@ void takeFormat(Planning& state, const Valued& option) {
     state.formatArg = option.arg;
 }
 
-// Names from a list, one a line or separated by NUL, as if they stood here on the command line.
+// A list of names, one a line or separated by NUL, which stand here as if on the command line.
+// It is opened now, so that a list that cannot be read is a usage error; the run reads it.
 void takeList(Planning& state, const Valued& option, char separator) {
     const bool standardInput = option.value == standardInputName;
     const int fd = standardInput ? state.standardInput
                                  : open(std::string(option.value).c_str(), O_RDONLY | O_CLOEXEC);
-    std::string text;
-    const int error = fd < 0 ? errno : readAll(fd, text);
-    if (fd >= 0 && !standardInput)
-        close(fd);
-    if (error != 0 || fd < 0) {
+    if (fd < 0) {
         state.error = usageError("cannot read the list of files '" + std::string(option.value) +
-                                 "': " + std::strerror(error != 0 ? error : EBADF));
+                                 "': " + std::strerror(standardInput ? EBADF : errno));
         return;
     }
-    std::string_view names = text;
-    while (!names.empty()) {
-        const std::string_view name = names.substr(0, names.find(separator));
-        names.remove_prefix(std::min(names.size(), name.size() + 1));
-        if (!name.empty())
-            takeFile(state, state.plan.listedNames.emplace_back(name));
-    }
+    takeFile(state, standardInput ? standardInputName : option.value);
+    state.plan.steps.back().list = ListOfFiles{fd, separator};
 }
 
 void takeFilesFrom(Planning& state, const Valued& option) {

@@ -3,7 +3,6 @@
 #include "writers/writer.hpp"
 
 #include <cstdint>
-#include <deque>
 #include <optional>
 #include <span>
 #include <string>
@@ -11,7 +10,14 @@
 #include <variant>
 #include <vector>
 
-// One input to read, with the options in force for it.
+// A list of files to read the names of parts from, open.
+struct ListOfFiles {
+    int fd;
+    char separator;
+};
+
+// One input to read, or a list of them, with the options in force for it (for a list: the delay
+// and length for its first name).
 struct Step {
     std::string_view name; // "standard input" for '-'
     bool standardInput;
@@ -19,6 +25,7 @@ struct Step {
     bool threeTwoPulldown;
     std::int64_t delay;                 // the delays given since the input before
     std::optional<std::int64_t> length; // of this part in the joined video, if given
+    std::optional<ListOfFiles> list{};  // the step names a list of files, not a part
 };
 
 struct Plan {
@@ -26,8 +33,7 @@ struct Plan {
     const Writer* writer = writers().front();
     bool partChapters = false; // a part without chapters gets one, titled with its file name
     bool verbose = false;      // say where each part goes
-    std::vector<std::string> warnings;   // about arguments that were ignored
-    std::deque<std::string> listedNames; // the names read with --files-from, which steps view
+    std::vector<std::string> warnings; // about arguments that were ignored
 };
 
 // A run that ends before reading anything: help, version or a usage error.

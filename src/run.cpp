@@ -1,12 +1,15 @@
 // The run: the plan, then for each input: open, detect, read, place, check, write; then the status.
 #include "run.hpp"
 
+#include "bounds.hpp"
 #include "chapters.hpp"
+#include "file_list.hpp"
 #include "output.hpp"
 #include "placement.hpp"
 #include "plan.hpp"
 #include "sources/source.hpp"
 
+#include <cstring>
 #include <fcntl.h>
 #include <new>
 #include <optional>
@@ -119,6 +122,7 @@ bool readPart(Run& run, const Step& step, int fd) {
                std::string(step.name) + ": end of part out of range; its length is "
                                         "ignored",
                Severity::failure);
+    ++run.chapters.part;
     Input input{fd, step.name, step.standardInput ? "" : step.name, run.buffer, run.output};
     PartEvents events(run, part, step.name);
     const Source* source = startInput(input) ? detect(input) : nullptr;
@@ -140,6 +144,56 @@ bool readPart(Run& run, const Step& step, int fd) {
     return true;
 }
 
+// Opens, reads and closes one part. Returns false when the run must stop.
+bool readStep(Run& run, const Step& step, Streams streams) {
+    const std::optional<int> fd = openInput(step, streams, run.output);
+    const bool goOn = fd && readPart(run, step, *fd);
+    if (fd && !step.standardInput)
+        close(*fd);
+    return goOn;
+}
+
+std::string problemWith(NextName name) {
+    return name == NextName::tooLong ? "file name longer than " + sizeText(maxLineSize)
+                                     : "file name holds a NUL byte, which no file name can";
+}
+
+// Reads the parts a list names, one after another, as if they stood on the command line.
+// Returns false when the run must stop.
+bool readList(Run& run, const Step& step, Streams streams) {
+    std::vector<char> buffer; // the list's own, kept while its parts are read
+    FileList list{{step.list->fd, step.name, "", buffer, run.output}, step.list->separator};
+    Step part = step;
+    part.list.reset();
+    bool named = false;
+    bool goOn = true;
+    std::string_view name;
+    for (NextName next; goOn && (next = nextName(list, name)) != NextName::end;) {
+        if (next == NextName::failed) {
+            if (list.input.error != 0)
+                report(run.output, where(step.name, 0) + std::strerror(list.input.error),
+                       Severity::failure);
+            goOn = false;
+        } else if (next != NextName::name) {
+            report(run.output, where(step.name, list.lineNumber) + problemWith(next),
+                   Severity::failure);
+            goOn = false;
+        } else {
+            part.standardInput = name == "-";
+            part.name = part.standardInput ? "standard input" : name;
+            goOn = readStep(run, part, streams);
+            part.delay = 0; // the delay and length were for the first
+            part.length.reset();
+            named = true;
+        }
+    }
+    if (!step.standardInput)
+        close(step.list->fd);
+    if (goOn && !named)
+        report(run.output, where(step.name, 0) + "names no file", Severity::failure);
+    return goOn;
+}
+
 int runPlan(const Plan& plan, Streams streams, Output& output) {
     for (const std::string& warning : plan.warnings)
         report(output, warning);
@@ -147,10 +201,7 @@ int runPlan(const Plan& plan, Streams streams, Output& output) {
     beginChapters(run.chapters);
     bool stopped = false;
     for (const Step& step : plan.steps) {
-        const std::optional<int> fd = openInput(step, streams, output);
-        stopped = !fd || !readPart(run, step, *fd);
-        if (fd && !step.standardInput)
-            close(*fd);
+        stopped = step.list ? !readList(run, step, streams) : !readStep(run, step, streams);
         if (stopped)
             break;
     }

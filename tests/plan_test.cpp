@@ -1,4 +1,7 @@
 // The command line, read once into a plan or an answer.
+#include "bounds.hpp"
+#include "file_list.hpp"
+#include "output.hpp"
 #include "plan.hpp"
 
 #include <gtest/gtest.h>
@@ -6,6 +9,7 @@
 #include <cstdio>
 #include <fcntl.h>
 #include <fstream>
+#include <sys/mman.h>
 #include <unistd.h>
 
 #include <string>
@@ -21,7 +25,8 @@ std::string describe(const std::variant<Answer, Plan>& planned) {
     const Plan& plan = std::get<Plan>(planned);
     std::string text(plan.writer->name);
     for (const Step& step : plan.steps) {
-        text += " " + std::string(step.standardInput ? "<stdin>" : step.name);
+        text += step.list ? (step.list->separator == '\0' ? " @0:" : " @:") : " ";
+        text += std::string(step.standardInput ? "<stdin>" : step.name);
         text += step.pal2Film ? "p" : "";
         text += step.threeTwoPulldown ? "t" : "";
         text += step.delay != 0 ? " d" + std::to_string(step.delay) : "";
@@ -83,34 +88,64 @@ TEST(PlanRun, ReadsTheCommandLineOnce) {
         EXPECT_EQ(describe(planRun(c.args)), c.plan) << c.args.size();
 }
 
-// Names listed in a file stand where the option does, with the options then in force.
-TEST(PlanRun, ReadsListsOfFiles) {
+// A list stands where the option does, with the options then in force; the run reads it.
+TEST(PlanRun, OpensListsOfFiles) {
     const std::string list = "/tmp/chapcat-plan-list-" + std::to_string(getpid());
+    std::ofstream(list) << "a\n";
     const std::string files0From = "--files0-from=" + list;
     const struct {
-        std::string content;
         std::vector<const char*> args;
         std::string plan;
     } cases[] = {
-        {"b\n\nc d\n-p\n",
-         {"a", "-p", "--files-from", list.c_str(), "e"},
-         "simple a bp c dp -pp ep"},
-        {std::string("x\ny\0z", 5) + '\0', {files0From.c_str(), "-"}, "simple x\ny z <stdin>"},
-        {"",
-         {"--files-from", "/nonexistent/list"},
+        {{"a", "-p", "-d=1", "--files-from", list.c_str(), "e"},
+         "simple a @:" + list + "p d1000 ep"},
+        {{files0From.c_str(), "-"}, "simple @0:" + list + " <stdin>"},
+        {{"--files-from=-"}, "simple @:<stdin>"},
+        {{"--files-from", "/nonexistent/list"},
          "2 cannot read the list of files '/nonexistent/list': No such file or directory" +
              tryHelp},
     };
-    for (const auto& c : cases) {
-        std::ofstream(list, std::ios::binary) << c.content;
-        EXPECT_EQ(describe(planRun(c.args)), c.plan) << c.content;
-    }
-    std::ofstream(list, std::ios::binary) << "from-standard-input\n";
-    const int fd = open(list.c_str(), O_RDONLY);
-    EXPECT_EQ(describe(planRun(std::vector<const char*>{"--files-from=-"}, fd)),
-              "simple from-standard-input");
-    close(fd);
+    for (const auto& c : cases)
+        EXPECT_EQ(describe(planRun(c.args, STDIN_FILENO)), c.plan) << c.plan;
     std::remove(list.c_str());
+}
+
+// The names of a list, one at a time, wherever the reads fall: NAME|NAME|end, or LINE:problem.
+TEST(FileList, ReadsNamesOneAtATime) {
+    const std::string spanning(200000, 'x'); // longer than one read
+    const std::string overTheBound(maxLineSize + 1, 'x');
+    const struct {
+        std::string list;
+        char separator;
+        std::string names;
+    } cases[] = {
+        {"b\n\nc d\n-p\n", '\n', "b|c d|-p|end"},
+        {std::string("x\ny\0\0z\0", 7), '\0', "x\ny|z|end"},
+        {"a\r\nlast", '\n', "a\r|last|end"},
+        {"", '\n', "end"},
+        {std::string("a\nb\0c\n", 6), '\n', "a|2:holdsNul"},
+        {"a\n" + spanning + "\nb", '\n', "a|<200000>|b|end"},
+        {"a\n" + overTheBound + "\nb\n", '\n', "a|2:tooLong"},
+    };
+    for (const auto& c : cases) {
+        const int fd = memfd_create("list", MFD_CLOEXEC);
+        ASSERT_TRUE(writeAll(fd, c.list) && lseek(fd, 0, SEEK_SET) == 0);
+        Output output = makeOutput(STDOUT_FILENO, STDERR_FILENO); // nothing is written
+        std::vector<char> buffer;
+        FileList list{{fd, "list", "", buffer, output}, c.separator};
+        std::string names;
+        std::string_view name;
+        for (NextName next = NextName::name; next == NextName::name;) {
+            next = nextName(list, name);
+            names += next == NextName::end        ? "end"
+                     : next == NextName::tooLong  ? std::to_string(list.lineNumber) + ":tooLong"
+                     : next == NextName::holdsNul ? std::to_string(list.lineNumber) + ":holdsNul"
+                     : name.size() > 100          ? "<" + std::to_string(name.size()) + ">|"
+                                                  : std::string(name) + "|";
+        }
+        EXPECT_EQ(names, c.names) << c.list.substr(0, 20);
+        close(fd);
+    }
 }
 
 } // namespace

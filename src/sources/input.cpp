@@ -80,17 +80,3 @@ PartRead readFailed(const Input& input, Events& events) {
         events.note(0, std::strerror(input.error), true);
     return {true, std::nullopt};
 }
-
-int readAll(int fd, std::string& text) {
-    char chunk[64 * 1024];
-    for (;;) {
-        const ssize_t n = read(fd, chunk, sizeof chunk);
-        if (n < 0 && errno == EINTR)
-            continue;
-        if (n < 0)
-            return errno;
-        if (n == 0)
-            return 0;
-        text.append(chunk, static_cast<std::size_t>(n));
-    }
-}

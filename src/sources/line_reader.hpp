@@ -1,14 +1,12 @@
 #pragma once
 
+#include "bounds.hpp"
 #include "utf.hpp"
 
 #include <cstddef>
 #include <cstdint>
 #include <string>
 #include <string_view>
-
-// The longest line kept; far above any real title, it bounds memory whatever the input.
-constexpr std::size_t maxLineSize = 1024 * 1024;
 
 // Splits the bytes of one input into lines: newline split, every carriage return removed, a
 // leading byte-order mark skipped (UTF-16 decoded to UTF-8), and a last line without a newline

@@ -78,6 +78,3 @@ extern const Source ffmetadataSource; // ';FFMETADATA1' files
 extern const Source matroskaSource;   // Matroska chapters XML
 extern const Source mediaSource;      // containers libavformat reads
 extern const Source simpleSource;     // CHAPTERnn= lines
-
-// Reads all of a small input, such as a list of files, into text. Returns 0, or the errno.
-int readAll(int fd, std::string& text);
