@@ -96,6 +96,13 @@ const CliCase mergeCases[] = {
      twoPartsFiveMinutesApart,
      "chapcat: notes: no chapter lines (CHAPTERnn=time, CHAPTERnnNAME=title)\n",
      1},
+    {"PartChaptersForTextPartsWithout",
+     {{"a", part}, {"gap.txt", ""}, {"notes.txt", "just text\n"}},
+     {"--part-chapters", "a", "-d=00:05:00.000", "gap.txt", "-d=00:01:00.000", "notes.txt"},
+     part +
+         "CHAPTER03=00:25:00.000\nCHAPTER03NAME=gap\nCHAPTER04=00:26:00.000\nCHAPTER04NAME=notes\n",
+     "chapcat: notes.txt: no chapter lines (CHAPTERnn=time, CHAPTERnnNAME=title)\n",
+     1},
     {"FormatsKnownByContentInOneRun",
      {{"xml", "\xEF\xBB\xBF<?xml version=\"1.0\"?>\n<Chapters><EditionEntry><ChapterAtom>"
               "<ChapterTimeStart>00:00:01.000000000</ChapterTimeStart><ChapterDisplay>"
