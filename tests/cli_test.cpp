@@ -1,6 +1,8 @@
 // End-to-end runs of the chapcat binary on real files.
 #include "run_tool.hpp"
+#include "writers/writer.hpp"
 
+#include <cstdio>
 #include <gtest/gtest.h>
 
 namespace {
@@ -541,6 +543,39 @@ TEST(Help, OnlyTheExactWordsCount) {
     const ToolRun run = runTool(dir, {"-h", "-V", "a"});
     EXPECT_EQ(run.out, part);
     EXPECT_EQ(run.status, 0);
+}
+
+// What a command printed on standard output.
+std::string outputOf(const std::string& command) {
+    std::string out;
+    FILE* const pipe = popen(command.c_str(), "r");
+    if (pipe == nullptr)
+        return out;
+    char chunk[256];
+    while (std::fgets(chunk, sizeof chunk, pipe) != nullptr)
+        out += chunk;
+    pclose(pipe);
+    return out;
+}
+
+// The bash completion names the formats itself: it must offer those of the writers' table, after
+// '--format=' as readline splits it and after '--format' and a space.
+TEST(Completion, OffersTheWritersFormats) {
+    std::string names;
+    for (const Writer* writer : writers()) {
+        if (!names.empty())
+            names += ' ';
+        names += writer->name;
+    }
+    for (const std::string words : {"chapcat --format =", "chapcat --format \"\""}) {
+        const std::string script = "source \"$1\"; COMP_WORDS=(" + words +
+                                   "); COMP_CWORD=$((${#COMP_WORDS[@]} - 1)); _chapcat; "
+                                   "echo \"${COMPREPLY[*]}\"";
+        EXPECT_EQ(outputOf("bash -c '" + script +
+                           "' _ \"" CHAPCAT_SOURCE_DIR "/packaging/chapcat.bash-completion\""),
+                  names + "\n")
+            << words;
+    }
 }
 
 } // namespace
