@@ -88,6 +88,8 @@ set(CPACK_DEBIAN_PACKAGE_SECTION video)
 set(CPACK_DEBIAN_FILE_NAME DEB-DEFAULT)
 set(CPACK_DEBIAN_PACKAGE_SHLIBDEPS ON)
 chapcat_avformat_runtime_package(CPACK_DEBIAN_PACKAGE_RECOMMENDS)
+# The completion it ships is loaded by bash-completion.
+set(CPACK_DEBIAN_PACKAGE_SUGGESTS bash-completion)
 set(CPACK_PACKAGING_INSTALL_PREFIX /usr)
 set(CPACK_STRIP_FILES ON)
 chapcat_changelog_epoch(CPACK_CHAPCAT_SOURCE_DATE_EPOCH)

@@ -43,6 +43,9 @@ if dev=$(dpkg-query -S '*/libavformat.so' 2> /dev/null); then
         fail "the package should recommend ${runtime%%:*}"
 fi
 
+[[ $(dpkg-deb --field "$deb" Suggests) == *bash-completion* ]] ||
+    fail "the package ships a bash completion but does not suggest bash-completion"
+
 dpkg -x "$deb" "$work/root"
 test -x "$work/root/usr/bin/chapcat"
 # Its files carry the date of the last changelog entry, which configure reads without GNU date.
