@@ -28,6 +28,33 @@ function(chapcat_avformat_runtime_package result)
   endif()
 endfunction()
 
+# Seconds since 1970 of a changelog date, "Mon, 07 Dec 2026 12:00:00 +0000" as Debian policy
+# writes it; empty where it is not one. Worked out here, since GNU date -d is not everywhere.
+function(chapcat_changelog_date_epoch date result)
+  set(${result} "" PARENT_SCOPE)
+  set(pattern "^[A-Za-z]+, +([0-9]+) ([A-Za-z]+) ([0-9]+) ([0-9]+):([0-9]+):([0-9]+) ([-+])")
+  if(NOT date MATCHES "${pattern}([0-9][0-9])([0-9][0-9])$")
+    return()
+  endif()
+  set(day ${CMAKE_MATCH_1})
+  set(year ${CMAKE_MATCH_3})
+  set(zone "${CMAKE_MATCH_7}(${CMAKE_MATCH_8} * 3600 + ${CMAKE_MATCH_9} * 60)")
+  set(clock "${CMAKE_MATCH_4} * 3600 + ${CMAKE_MATCH_5} * 60 + ${CMAKE_MATCH_6}")
+  list(FIND CHAPCAT_MONTHS_FROM_MARCH ${CMAKE_MATCH_2} month)
+  if(month LESS 0 OR year LESS 1970)
+    return()
+  endif()
+  # Days since 1970-01-01, counting years from March so that a leap day ends its year.
+  if(month GREATER 9)
+    math(EXPR year "${year} - 1")
+  endif()
+  math(EXPR days "${year} * 365 + ${year} / 4 - ${year} / 100 + ${year} / 400
+                  + (153 * ${month} + 2) / 5 + ${day} - 1 - 719468")
+  math(EXPR epoch "${days} * 86400 + ${clock} - ${zone}")
+  set(${result} ${epoch} PARENT_SCOPE)
+endfunction()
+set(CHAPCAT_MONTHS_FROM_MARCH Mar Apr May Jun Jul Aug Sep Oct Nov Dec Jan Feb)
+
 # Files in the package carry the date of the last changelog entry, so that the same source
 # always gives the same package; SOURCE_DATE_EPOCH, when set, still wins.
 function(chapcat_changelog_epoch result)
@@ -35,10 +62,10 @@ function(chapcat_changelog_epoch result)
   set_property(DIRECTORY APPEND PROPERTY CMAKE_CONFIGURE_DEPENDS ${changelog})
   file(STRINGS ${changelog} trailer REGEX "^ -- .*>  " LIMIT_COUNT 1)
   string(REGEX REPLACE "^.*>  " "" date "${trailer}")
-  execute_process(COMMAND date -u -d "${date}" +%s OUTPUT_VARIABLE epoch
-                  OUTPUT_STRIP_TRAILING_WHITESPACE RESULT_VARIABLE status ERROR_QUIET)
-  if(NOT status EQUAL 0 OR NOT epoch MATCHES "^[0-9]+$")
-    message(FATAL_ERROR "cannot read the date of the last entry in ${changelog}")
+  chapcat_changelog_date_epoch("${date}" epoch)
+  if(epoch STREQUAL "")
+    message(WARNING "cannot read the date of the last entry in ${changelog}: the package's "
+                    "files are dated when it is built, unless SOURCE_DATE_EPOCH is set")
   endif()
   set(${result} ${epoch} PARENT_SCOPE)
 endfunction()
@@ -61,6 +88,8 @@ set(CPACK_DEBIAN_PACKAGE_SECTION video)
 set(CPACK_DEBIAN_FILE_NAME DEB-DEFAULT)
 set(CPACK_DEBIAN_PACKAGE_SHLIBDEPS ON)
 chapcat_avformat_runtime_package(CPACK_DEBIAN_PACKAGE_RECOMMENDS)
+# The completion it ships is loaded by bash-completion.
+set(CPACK_DEBIAN_PACKAGE_SUGGESTS bash-completion)
 set(CPACK_PACKAGING_INSTALL_PREFIX /usr)
 set(CPACK_STRIP_FILES ON)
 chapcat_changelog_epoch(CPACK_CHAPCAT_SOURCE_DATE_EPOCH)

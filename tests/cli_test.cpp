@@ -1,6 +1,8 @@
 // End-to-end runs of the chapcat binary on real files.
 #include "run_tool.hpp"
+#include "writers/writer.hpp"
 
+#include <cstdio>
 #include <gtest/gtest.h>
 
 namespace {
@@ -95,6 +97,13 @@ const CliCase mergeCases[] = {
      {"a", "notes", "blank", "-d=00:05:00.000", "a"},
      twoPartsFiveMinutesApart,
      "chapcat: notes: no chapter lines (CHAPTERnn=time, CHAPTERnnNAME=title)\n",
+     1},
+    {"PartChaptersForTextPartsWithout",
+     {{"a", part}, {"gap.txt", ""}, {"notes.txt", "just text\n"}},
+     {"--part-chapters", "a", "-d=00:05:00.000", "gap.txt", "-d=00:01:00.000", "notes.txt"},
+     part +
+         "CHAPTER03=00:25:00.000\nCHAPTER03NAME=gap\nCHAPTER04=00:26:00.000\nCHAPTER04NAME=notes\n",
+     "chapcat: notes.txt: no chapter lines (CHAPTERnn=time, CHAPTERnnNAME=title)\n",
      1},
     {"FormatsKnownByContentInOneRun",
      {{"xml", "\xEF\xBB\xBF<?xml version=\"1.0\"?>\n<Chapters><EditionEntry><ChapterAtom>"
@@ -568,6 +577,39 @@ TEST(Help, OnlyTheExactWordsCount) {
     const ToolRun run = runTool(dir, {"-h", "-V", "a"});
     EXPECT_EQ(run.out, part);
     EXPECT_EQ(run.status, 0);
+}
+
+// What a command printed on standard output.
+std::string outputOf(const std::string& command) {
+    std::string out;
+    FILE* const pipe = popen(command.c_str(), "r");
+    if (pipe == nullptr)
+        return out;
+    char chunk[256];
+    while (std::fgets(chunk, sizeof chunk, pipe) != nullptr)
+        out += chunk;
+    pclose(pipe);
+    return out;
+}
+
+// The bash completion names the formats itself: it must offer those of the writers' table, after
+// '--format=' as readline splits it and after '--format' and a space.
+TEST(Completion, OffersTheWritersFormats) {
+    std::string names;
+    for (const Writer* writer : writers()) {
+        if (!names.empty())
+            names += ' ';
+        names += writer->name;
+    }
+    for (const std::string words : {"chapcat --format =", "chapcat --format \"\""}) {
+        const std::string script = "source \"$1\"; COMP_WORDS=(" + words +
+                                   "); COMP_CWORD=$((${#COMP_WORDS[@]} - 1)); _chapcat; "
+                                   "echo \"${COMPREPLY[*]}\"";
+        EXPECT_EQ(outputOf("bash -c '" + script +
+                           "' _ \"" CHAPCAT_SOURCE_DIR "/packaging/chapcat.bash-completion\""),
+                  names + "\n")
+            << words;
+    }
 }
 
 } // namespace

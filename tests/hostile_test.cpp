@@ -1,5 +1,7 @@
 // End-to-end runs on hostile files, arguments and surroundings.
 #include "run_tool.hpp"
+#include "sources/line_reader.hpp"
+#include "writers/writer.hpp"
 
 #include <gtest/gtest.h>
 
@@ -9,6 +11,25 @@
 namespace {
 
 const std::string chapter = named("CHAPTER01=00:00:01.000\n");
+
+constexpr Child measured{.measurePeak = true};
+#ifdef __SANITIZE_ADDRESS__
+// The address sanitizer holds freed blocks back for a while, so a run's peak grows with all it
+// ever allocated, not with what it held at once.
+constexpr bool peaksShowWhatIsHeld = false;
+#else
+constexpr bool peaksShowWhatIsHeld = true;
+#endif
+
+// The large run's peak exceeds the small one's by less than boundKiB.
+void expectPeakGrowthUnder(const ToolRun& small, const ToolRun& large, long boundKiB,
+                           const std::string& what) {
+    EXPECT_GT(small.peakKiB, 0) << what; // measured at all
+    if (peaksShowWhatIsHeld) {
+        EXPECT_LT(large.peakKiB - small.peakKiB, boundKiB)
+            << what << ", from " << small.peakKiB << " KiB";
+    }
+}
 
 // Each case has one file, FILE.
 const CliCase hostileCases[] = {
@@ -122,17 +143,48 @@ TEST(HostileFiles, WindowsLineEndAcrossReadsIsRemoved) {
     EXPECT_TRUE(run.out == "CHAPTER01NAME=" + title + "\n" + chapter);
 }
 
+// Memory stays flat: reading megabytes of chapters raises the peak over reading one chapter by
+// less than a quarter of what was read, which a reader that kept its input would pass.
 TEST(HostileFiles, ManyChaptersAcrossReads) {
     ScratchDir dir;
     std::string content;
     for (int i = 1; i <= 40000; ++i)
         content += named("CHAPTER" + std::to_string(i) + "=0:0:" + std::to_string(i) + "\n");
     dir.write("many", content);
-    const ToolRun run = runTool(dir, {"many", "many"});
+    dir.write("one", chapter);
+    const ToolRun one = runTool(dir, {"one"}, StdoutTo::capture, measured);
+    const ToolRun run = runTool(dir, {"many", "many"}, StdoutTo::capture, measured);
     EXPECT_EQ(std::count(run.out.begin(), run.out.end(), '\n'), 160000);
     EXPECT_TRUE(run.out.ends_with("CHAPTER80000=22:13:20.000\nCHAPTER80000NAME=x\n"));
     EXPECT_EQ(run.err, "");
     EXPECT_EQ(run.status, 0);
+    expectPeakGrowthUnder(one, run, static_cast<long>(2 * content.size() / 1024 / 4), "many");
+}
+
+// A title just under the bound on a line costs what holding it takes, whatever a writer makes of
+// it: made of the characters each format expands most (to "&amp;", U+FFFD, "\\"), it raises
+// the peak by less than three times its size (the line read, the chapter's copy, and slack), where
+// a writer that built the expanded title first would add that title too.
+TEST(HostileFiles, TitlesAtTheBoundKeepMemoryFlat) {
+    if (!peaksShowWhatIsHeld)
+        GTEST_SKIP() << "the address sanitizer's peaks count freed memory";
+    const std::size_t size = maxLineSize - 100;
+    const auto runTitled = [](const std::string& format, const std::string& title) {
+        ScratchDir dir;
+        dir.write("titled", "CHAPTER01=00:00:01.000\nCHAPTER01NAME=" + title + "\n");
+        return runTool(dir, {format, "--length=2", "titled"}, StdoutTo::capture, measured);
+    };
+    for (const Writer* writer : writers()) {
+        for (const char c : {'&', '\xFF', '\\'}) {
+            const std::string format = "--format=" + std::string(writer->name);
+            const std::string what = format + ", title of " + std::to_string(c & 0xFF);
+            const ToolRun small = runTitled(format, std::string(1, c));
+            const ToolRun large = runTitled(format, std::string(size, c));
+            EXPECT_GT(large.out.size(), size) << what; // the title was written
+            EXPECT_EQ(large.status, small.status) << what;
+            expectPeakGrowthUnder(small, large, static_cast<long>(3 * size / 1024), what);
+        }
+    }
 }
 
 TEST(HostileSurroundings, UnreadableFile) {

@@ -43,8 +43,17 @@ if dev=$(dpkg-query -S '*/libavformat.so' 2> /dev/null); then
         fail "the package should recommend ${runtime%%:*}"
 fi
 
+[[ $(dpkg-deb --field "$deb" Suggests) == *bash-completion* ]] ||
+    fail "the package ships a bash completion but does not suggest bash-completion"
+
 dpkg -x "$deb" "$work/root"
 test -x "$work/root/usr/bin/chapcat"
+# Its files carry the date of the last changelog entry, which configure reads without GNU date.
+changed=$(sed -n 's/^ -- .*>  //p' "$source/packaging/changelog" | head -1)
+if epoch=$(date -u -d "$changed" +%s 2> /dev/null); then
+    test "$(stat -c %Y "$work/root/usr/bin/chapcat")" = "$epoch" ||
+        fail "the packaged files are not dated $changed"
+fi
 ! readelf -S "$work/root/usr/bin/chapcat" | grep -q '\.symtab' ||
     fail "the packaged binary is not stripped"
 gzip -dc "$work/root/usr/share/man/man1/chapcat.1.gz" | cmp - "$source/chapcat.1"

@@ -18,7 +18,8 @@
 struct ToolRun {
     std::string out;
     std::string err;
-    int status; // exit status, or 128 + signal
+    int status;       // exit status, or 128 + signal
+    long peakKiB = 0; // with Child::measurePeak, the most memory the run held at once (in KiB)
 };
 
 // merged sends stdout to the stderr capture, as 2>&1 would; append adds to what is there, as >>.
@@ -55,17 +56,33 @@ class ScratchDir {
 };
 
 // How the tool's process is set up: asNobody runs it as user nobody when the tests run as root,
-// so that file permissions still bite; addressSpaceKiB limits its memory.
+// so that file permissions still bite; addressSpaceKiB limits its memory; measurePeak runs it
+// under peak_memory, which fills ToolRun::peakKiB.
 struct Child {
     bool asNobody = false;
     rlim_t addressSpaceKiB = 0;
+    bool measurePeak = false;
 };
+
+// The command line that runs the tool, under peak_memory where it writes to peakPath.
+inline std::vector<char*> toolCommand(const std::vector<std::string>& args,
+                                      const std::filesystem::path* peakPath) {
+    std::vector<char*> argv;
+    if (peakPath != nullptr)
+        argv = {const_cast<char*>(PEAK_MEMORY_BINARY), const_cast<char*>(peakPath->c_str())};
+    argv.push_back(const_cast<char*>(CHAPCAT_BINARY));
+    for (const auto& arg : args)
+        argv.push_back(const_cast<char*>(arg.c_str()));
+    argv.push_back(nullptr);
+    return argv;
+}
 
 inline ToolRun runTool(const ScratchDir& dir, const std::vector<std::string>& args,
                        StdoutTo stdoutTo = StdoutTo::capture, Child child = {}) {
-    const char* const binary = CHAPCAT_BINARY;
     const auto outPath = dir.path() / ".stdout";
     const auto errPath = dir.path() / ".stderr";
+    const auto peakPath = dir.path() / ".peak";
+    const std::vector<char*> argv = toolCommand(args, child.measurePeak ? &peakPath : nullptr);
     const pid_t pid = fork();
     if (pid < 0)
         throw std::runtime_error("fork failed");
@@ -92,17 +109,17 @@ inline ToolRun runTool(const ScratchDir& dir, const std::vector<std::string>& ar
         const rlimit limit{child.addressSpaceKiB * 1024, child.addressSpaceKiB * 1024};
         if (child.addressSpaceKiB != 0 && setrlimit(RLIMIT_AS, &limit) != 0)
             _exit(123);
-        std::vector<char*> argv{const_cast<char*>(binary)};
-        for (const auto& arg : args)
-            argv.push_back(const_cast<char*>(arg.c_str()));
-        argv.push_back(nullptr);
-        execv(binary, argv.data());
+        execv(argv[0], argv.data());
         _exit(126);
     }
     int wstatus = 0;
     waitpid(pid, &wstatus, 0);
     const int status = WIFEXITED(wstatus) ? WEXITSTATUS(wstatus) : 128 + WTERMSIG(wstatus);
     ToolRun run{readWhole(outPath), readWhole(errPath), status};
+    if (child.measurePeak) {
+        std::ifstream(peakPath) >> run.peakKiB;
+        std::filesystem::remove(peakPath);
+    }
     std::filesystem::remove(outPath);
     std::filesystem::remove(errPath);
     return run;
