@@ -144,6 +144,10 @@ void finishChapters(Chapters& chapters, std::optional<std::int64_t> videoEnd, bo
                "the last chapter's end is unknown; give the last part's --length=");
     if (chapters.holding)
         writeHeld(chapters, videoEnd);
+    closeChapters(chapters);
+}
+
+void closeChapters(Chapters& chapters) {
     chapters.holding = false;
     chapters.writer.end(chapters.state, chapters.output);
 }

@@ -49,3 +49,6 @@ void endChapters(Chapters& chapters, std::string_view file, bool hadLength);
 // Writes what is held, the last chapter ending at videoEnd when it is known, and ends the output.
 // stopped: the run ended early, and has said why.
 void finishChapters(Chapters& chapters, std::optional<std::int64_t> videoEnd, bool stopped);
+
+// Ends the output without writing what is held: where finishing asked for memory there was not.
+void closeChapters(Chapters& chapters);

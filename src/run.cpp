@@ -144,6 +144,14 @@ bool readPart(Run& run, const Step& step, int fd) {
     return true;
 }
 
+// Frees what the reading held, so that what was written can still be closed, and says why the
+// run stops without asking for more memory.
+void sayOutOfMemory(Run& run) {
+    std::vector<char>().swap(run.buffer);
+    flush(run.output);
+    writeAll(run.output.errorFd, "chapcat: out of memory\n");
+}
+
 // Opens, reads and closes one part. Returns false when the run must stop.
 bool readStep(Run& run, const Step& step, Streams streams) {
     const std::optional<int> fd = openInput(step, streams, run.output);
@@ -200,13 +208,22 @@ int runPlan(const Plan& plan, Streams streams, Output& output) {
     Run run{output, {*plan.writer, output}, plan.partChapters, plan.verbose};
     beginChapters(run.chapters);
     bool stopped = false;
-    for (const Step& step : plan.steps) {
-        stopped = step.list ? !readList(run, step, streams) : !readStep(run, step, streams);
-        if (stopped)
-            break;
+    try {
+        for (const Step& step : plan.steps) {
+            stopped = step.list ? !readList(run, step, streams) : !readStep(run, step, streams);
+            if (stopped)
+                break;
+        }
+    } catch (const std::bad_alloc&) {
+        stopped = true;
+        sayOutOfMemory(run);
     }
     // A run that stops still ends what it wrote, so that a document stays well-formed.
-    finishChapters(run.chapters, stopped ? std::nullopt : run.videoEnd, stopped);
+    try {
+        finishChapters(run.chapters, stopped ? std::nullopt : run.videoEnd, stopped);
+    } catch (const std::bad_alloc&) {
+        closeChapters(run.chapters); // without the chapter held, which needed more
+    }
     flush(output);
     return stopped ? 1 : exitStatus(output);
 }
