@@ -3,12 +3,11 @@
 // arithmetic, so the result is the same on every platform and at every optimisation level.
 #include "frame_rate.hpp"
 
+#include "timestamp.hpp"
+
 #include <algorithm>
 
 namespace {
-
-__extension__ typedef __int128 Int128;
-__extension__ typedef unsigned __int128 UInt128;
 
 // A positive normal double as mantissa * 2^exponent.
 constexpr std::uint64_t mantissaOf(std::uint64_t bits) {

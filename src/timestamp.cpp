@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <array>
 #include <cstring>
+#include <limits>
 
 namespace {
 
@@ -14,10 +15,6 @@ std::string_view skipSpace(std::string_view text) {
     while (!text.empty() && isSpace(text.front()))
         text.remove_prefix(1);
     return text;
-}
-
-bool isDigit(char c) {
-    return c >= '0' && c <= '9';
 }
 
 // Reads the leading digits into value, 0 without any; false past 2^63.
@@ -312,4 +309,26 @@ char* writeInteger(char* out, std::int64_t value) {
 
 char* intToTimestamp(char* out, std::int64_t milliseconds) {
     return renderTimestamp(out, milliseconds);
+}
+
+std::optional<std::int64_t> ticksToMilliseconds(std::int64_t ticks, std::int64_t num,
+                                                std::int64_t den) {
+    if (num <= 0 || den <= 0 || num > INT32_MAX || den > INT32_MAX)
+        return std::nullopt;
+    // Usually the product fits in 64 bits, whose division costs a fraction of 128 bits'.
+    std::int64_t product;
+    if (ticks >= 0 && !__builtin_mul_overflow(ticks, num * 1000, &product)) {
+        const std::int64_t remainder = product % den;
+        return product / den + (remainder >= den - remainder ? 1 : 0);
+    }
+    // At most 2^63 * 2^31 * 2^10 in magnitude: exact in 128 bits.
+    const Int128 scaled = Int128{ticks} * num * 1000;
+    Int128 milliseconds = scaled / den;
+    const Int128 remainder = scaled % den;
+    if (2 * (remainder < 0 ? -remainder : remainder) >= den)
+        milliseconds += scaled < 0 ? -1 : 1;
+    if (milliseconds < std::numeric_limits<std::int64_t>::min() ||
+        milliseconds > std::numeric_limits<std::int64_t>::max())
+        return std::nullopt;
+    return static_cast<std::int64_t>(milliseconds);
 }

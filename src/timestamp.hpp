@@ -1,7 +1,17 @@
 #pragma once
 
+#include <cstddef>
 #include <cstdint>
+#include <optional>
 #include <string_view>
+
+// Wide enough for a 64-bit time times a 32-bit time base.
+__extension__ typedef __int128 Int128;
+__extension__ typedef unsigned __int128 UInt128;
+
+constexpr bool isDigit(char c) {
+    return c >= '0' && c <= '9';
+}
 
 // Reads an integer into value as atoi does (white space, optional sign, digits up to the first
 // other character, 0 without digits), but returns false where atoi would overflow. (Not an
@@ -19,6 +29,11 @@ TimeStatus timestampToInt(std::string_view text, std::int64_t& milliseconds);
 // Reads a time given on the command line strictly, in the forms players and probes print: an
 // optional sign, then SS, MM:SS or HH:MM:SS in digits, then optionally '.' or ',' and digits.
 TimeStatus timeArgumentToInt(std::string_view text, std::int64_t& milliseconds);
+
+// ticks of num/den seconds in milliseconds, to the nearest (halves away from zero, as ffmpeg
+// rescales); none for a time base that is not positive or a result outside 64 bits.
+std::optional<std::int64_t> ticksToMilliseconds(std::int64_t ticks, std::int64_t num,
+                                                std::int64_t den);
 
 // Renders milliseconds as 'HH:MM:SS.mmm' at out (hours widen as needed, '-' before negative
 // times), which timestampToInt reads back to the same value. Returns the end of what it wrote.

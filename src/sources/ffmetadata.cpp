@@ -1,7 +1,9 @@
 // FFmpeg metadata (';FFMETADATA1'), read as ffmpeg reads it: the start and title of each
 // [CHAPTER] section.
-#include "line_reader.hpp"
+#include "bounds.hpp"
 #include "source.hpp"
+#include "timestamp.hpp"
+#include "utf.hpp"
 
 #include <algorithm>
 #include <array>
@@ -9,8 +11,6 @@
 #include <string>
 
 namespace {
-
-__extension__ typedef __int128 Int128;
 
 constexpr std::string_view header = ";FFMETADATA";
 // The most of a line kept: a title of maxLineSize bytes, every byte escaped, after its key.
@@ -98,26 +98,11 @@ bool readTimeBase(std::string_view text, Chapter& chapter) {
     return true;
 }
 
-// time * num / den seconds in milliseconds, to the nearest, halves away from zero as ffmpeg
-// rescales. False when it does not fit.
+// time * num / den seconds in milliseconds, to the nearest. False when it does not fit.
 bool toMilliseconds(const Chapter& chapter, std::int64_t time, std::int64_t& milliseconds) {
-    // Usually the product fits in 64 bits, whose division costs a fraction of 128 bits'.
-    std::int64_t product;
-    if (time >= 0 && !__builtin_mul_overflow(time, chapter.numerator * 1000, &product)) {
-        const std::int64_t remainder = product % chapter.denominator;
-        milliseconds =
-            product / chapter.denominator + (remainder >= chapter.denominator - remainder ? 1 : 0);
-        return true;
-    }
-    const Int128 scaled = Int128{time} * chapter.numerator * 1000;
-    Int128 quotient = scaled / chapter.denominator;
-    const Int128 remainder = scaled % chapter.denominator;
-    if (2 * (remainder < 0 ? -remainder : remainder) >= chapter.denominator)
-        quotient += scaled < 0 ? -1 : 1;
-    if (quotient > INT64_MAX || quotient < INT64_MIN)
-        return false;
-    milliseconds = static_cast<std::int64_t>(quotient);
-    return true;
+    const auto converted = ticksToMilliseconds(time, chapter.numerator, chapter.denominator);
+    milliseconds = converted.value_or(0);
+    return converted.has_value();
 }
 
 void skip(Reader& r, std::int64_t line, std::string_view why) {

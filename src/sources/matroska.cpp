@@ -1,8 +1,9 @@
 // Matroska chapters XML, as mkvextract writes it, read with expat: the chapters of the edition a
 // player shows.
-#include "line_reader.hpp"
+#include "bounds.hpp"
 #include "source.hpp"
 #include "timestamp.hpp"
+#include "utf.hpp"
 
 #include <expat.h>
 
@@ -19,8 +20,6 @@
 #include <vector>
 
 namespace {
-
-__extension__ typedef __int128 Int128;
 
 // Bounds that keep expat's memory flat whatever the document: it holds an unfinished piece of
 // markup whole, keeps every element and attribute name it meets, and a tag per open element.
@@ -177,10 +176,6 @@ std::string_view trimmed(std::string_view text) {
     while (!text.empty() && isXmlSpace(text.back()))
         text.remove_suffix(1);
     return text;
-}
-
-bool isDigit(char c) {
-    return c >= '0' && c <= '9';
 }
 
 // Reads H:MM:SS with up to nine decimals into milliseconds, rounded to the nearest.

@@ -1,8 +1,9 @@
 // Media files as parts: their chapters and length, read through libavformat.
 #include "media.hpp"
 
-#include "line_reader.hpp"
+#include "bounds.hpp"
 #include "source.hpp"
+#include "timestamp.hpp"
 
 #if CHAPCAT_LIBAV
 #include "libav.hpp"
@@ -16,8 +17,6 @@
 #include <vector>
 
 namespace {
-
-__extension__ typedef __int128 Int128;
 
 // A NUL byte this early says the input is not text.
 constexpr std::size_t binaryWindow = 4096;
@@ -179,20 +178,5 @@ PartRead read(Input& input, Events& events) {
 #endif
 
 } // namespace
-
-std::optional<std::int64_t> ticksToMilliseconds(std::int64_t ticks, int num, int den) {
-    if (num <= 0 || den <= 0)
-        return std::nullopt;
-    // At most 2^63 * 2^31 * 2^10 in magnitude: exact in 128 bits.
-    const Int128 scaled = Int128{ticks} * num * 1000;
-    Int128 milliseconds = scaled / den;
-    const Int128 remainder = scaled % den;
-    if (2 * (remainder < 0 ? -remainder : remainder) >= den)
-        milliseconds += scaled < 0 ? -1 : 1;
-    if (milliseconds < std::numeric_limits<std::int64_t>::min() ||
-        milliseconds > std::numeric_limits<std::int64_t>::max())
-        return std::nullopt;
-    return static_cast<std::int64_t>(milliseconds);
-}
 
 const Source mediaSource{"media", claims, read};
