@@ -67,20 +67,17 @@ void writeLine(Chapters& chapters, const ChapterLine& line, const Place& place) 
 }
 
 // Builds whole chapters: a chapter is written when the next one starts, which gives its end.
+// The timeline pairs lines: a name line that pairs with the line before names the chapter held;
+// one that does not waits for its time line, and a time line that pairs takes it.
 void assemble(Chapters& chapters, const ChapterLine& line, const Place& place,
               bool pairsWithPrevious) {
-    const bool nameWaits = chapters.named && pairsWithPrevious;
-    chapters.named = false; // a name line that pairs with nothing is no chapter
     if (line.kind == LineKind::name) {
-        if (pairsWithPrevious) { // the held chapter's own name
-            chapters.title.assign(line.title);
-            chapters.titled = true;
-        } else {
-            chapters.name.assign(line.title);
-            chapters.named = true;
-        }
+        std::string& name = pairsWithPrevious ? chapters.title : chapters.name;
+        name.assign(line.title);
+        chapters.titled = chapters.titled || pairsWithPrevious;
         return;
     }
+    const bool nameWaits = pairsWithPrevious;
     if (chapters.holding)
         writeHeld(chapters, line.time);
     chapters.holding = true;

@@ -30,8 +30,7 @@ struct Chapters {
     std::int64_t lineNumber = 0;
     bool titled = false;
     std::string title{};
-    bool named = false; // a name line waits for the time line after it
-    std::string name{};
+    std::string name{}; // of a name line that waits for the time line after it
 };
 
 void beginChapters(Chapters& chapters);

@@ -2,6 +2,19 @@
 
 #include "frame_rate.hpp"
 
+namespace {
+
+// T + conversion(D + time): where a time of the part's own goes.
+std::optional<std::int64_t> placeTime(const Part& part, std::int64_t time) {
+    if (__builtin_add_overflow(part.timeDelay, time, &time) ||
+        !convertFrameRate(time, part.pal2Film, part.threeTwoPulldown) ||
+        __builtin_add_overflow(part.timeOffset, time, &time))
+        return std::nullopt;
+    return time;
+}
+
+} // namespace
+
 Part startPart(const Carried& carried, std::int64_t delay, std::optional<std::int64_t> length,
                Stretch stretch) {
     const auto [pal2Film, threeTwoPulldown] = stretch;
@@ -41,31 +54,16 @@ ChapterLine place(Part& part, ChapterLine line) {
     if (line.kind != LineKind::time && line.kind != LineKind::name)
         return line; // a bad time: skipped, but reported with its number checked first
     if (line.kind == LineKind::time) {
-        // The offset was converted when it was written; only this part's own time is.
-        if (__builtin_add_overflow(part.timeDelay, line.time, &line.time) ||
-            !convertFrameRate(line.time, part.pal2Film, part.threeTwoPulldown) ||
-            __builtin_add_overflow(part.timeOffset, line.time, &line.time))
+        const std::optional<std::int64_t> placed = placeTime(part, line.time);
+        if (!placed)
             return lineOfKind(LineKind::timeOutOfRange);
-        part.lastTime = line.time;
+        line.time = part.lastTime.emplace(*placed);
     }
     part.placedAny = true;
     part.chapterOffset = chapterOffset;
     part.lastChapter = line.number;
     return line;
 }
-
-namespace {
-
-// T + conversion(D + time): where a time of the part's own goes.
-std::optional<std::int64_t> placeTime(const Part& part, std::int64_t time) {
-    if (__builtin_add_overflow(part.timeDelay, time, &time) ||
-        !convertFrameRate(time, part.pal2Film, part.threeTwoPulldown) ||
-        __builtin_add_overflow(part.timeOffset, time, &time))
-        return std::nullopt;
-    return time;
-}
-
-} // namespace
 
 std::optional<std::int64_t> partStart(const Part& part) {
     return placeTime(part, 0);
