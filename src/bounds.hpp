@@ -13,3 +13,8 @@ inline std::string sizeText(std::size_t bytes) {
     return bytes % mebibyte == 0 ? std::to_string(bytes / mebibyte) + " MiB"
                                  : std::to_string(bytes) + " bytes";
 }
+
+// Why a chapter whose title is over the bound is skipped.
+inline std::string titleTooLong() {
+    return "chapter title longer than " + sizeText(maxLineSize);
+}

@@ -1,6 +1,6 @@
 #include "chapters.hpp"
 
-#include "sources/line_reader.hpp"
+#include "bounds.hpp"
 
 #include <algorithm>
 
@@ -13,18 +13,17 @@ void say(Chapters& chapters, const std::optional<Report>& found, std::string_vie
     const bool nameDropped =
         found->finding == Finding::nameWithoutTime && chapters.writer.chapter != nullptr;
     const bool fails = found->finding == Finding::beforeZero || nameDropped;
-    report(chapters.output, describe(*found, file, nameDropped),
+    report(chapters.output, describe(*found, file, chapters.untitled, nameDropped),
            fails ? Severity::failure : Severity::warning);
 }
 
-// Says what a muxer would lose of the chapter about to be written.
-void sayLost(Chapters& chapters, const Chapter& chapter) {
+// Says what a muxer would lose of the chapter about to be written, at where (FILE:LINE: ).
+void sayLost(Chapters& chapters, const Chapter& chapter, std::string at, std::int64_t number) {
     const bool pastRange = std::max(chapter.start, chapter.end.value_or(0)) >= firstTimeMuxersLose;
     const std::string_view lost = chapters.writer.lost(chapter);
     if (!pastRange && lost.empty())
         return;
-    const std::string at = std::string(chapters.file) + ":" + std::to_string(chapters.lineNumber) +
-                           ": chapter " + chapterNumber(chapters.number);
+    at += "chapter " + chapterNumber(number);
     if (pastRange)
         report(chapters.output,
                at + " reaches " + timestamp(firstTimeMuxersLose) +
@@ -41,29 +40,16 @@ void writeHeld(Chapters& chapters, std::optional<std::int64_t> end) {
     // An untitled chapter has no title, whatever an earlier chapter left in the buffer.
     const Chapter chapter{chapters.start, end, chapters.titled,
                           chapters.titled ? std::string_view(chapters.title) : std::string_view{}};
-    sayLost(chapters, chapter);
+    sayLost(chapters, chapter, where(chapters.file, chapters.lineNumber), chapters.number);
     chapters.writer.chapter(chapters.state, chapters.output, chapter);
 }
 
-// A line to a writer of lines, where a title can hold no line break: other formats' titles can.
+// A line to a writer of lines, which may not hold every title that another format can.
 void writeLine(Chapters& chapters, const ChapterLine& line, const Place& place) {
-    // Two searches cost less than find_first_of, which searches the set for every byte.
-    if (line.kind != LineKind::name || !chapters.titlesMayBreak ||
-        (line.title.find('\n') == std::string_view::npos &&
-         line.title.find('\r') == std::string_view::npos)) {
-        chapters.writer.line(chapters.output, line);
-        return;
-    }
-    report(chapters.output, std::string(place.file) + ":" + std::to_string(place.lineNumber) +
-                                ": chapter " + chapterNumber(line.number) +
-                                "'s title holds a line break, which CHAPTERnn= lines cannot; "
-                                "written as a space");
-    std::string title(line.title);
-    std::replace_if(
-        title.begin(), title.end(), [](char c) { return c == '\r' || c == '\n'; }, ' ');
-    ChapterLine flat = line;
-    flat.title = title;
-    chapters.writer.line(chapters.output, flat);
+    if (line.kind == LineKind::name && chapters.titlesMayBreak)
+        sayLost(chapters, {0, std::nullopt, true, line.title}, where(place.file, place.lineNumber),
+                line.number);
+    chapters.writer.line(chapters.output, line);
 }
 
 // Builds whole chapters: a chapter is written when the next one starts, which gives its end.
@@ -100,7 +86,7 @@ std::string problemWith(LineKind kind) {
     case LineKind::timeOutOfRange:
         return "chapter time out of range";
     case LineKind::tooLong:
-        return "chapter line longer than " + std::to_string(maxLineSize >> 20) + " MiB";
+        return "chapter line longer than " + sizeText(maxLineSize);
     default:
         return "chapter number out of range";
     }
@@ -126,8 +112,7 @@ void take(Chapters& chapters, const ChapterLine& line, const Place& place) {
 void skip(Chapters& chapters, LineKind kind, const Place& place) {
     say(chapters, breakPair(chapters.timeline), place.file);
     report(chapters.output,
-           std::string(place.file) + ":" + std::to_string(place.lineNumber) + ": " +
-               problemWith(kind) + "; line skipped",
+           where(place.file, place.lineNumber) + problemWith(kind) + "; line skipped",
            Severity::failure);
 }
 

@@ -18,8 +18,11 @@ struct Chapters {
     Output& output;
     WriterState state{};
     Timeline timeline{};
-    bool titlesMayBreak = false; // the current part's titles may hold line breaks
-    bool holding = false;        // a chapter waits for the next start, its end
+    // Of the current part's format: how it says a chapter has no title, and whether its titles
+    // may hold line breaks.
+    std::string_view untitled{};
+    bool titlesMayBreak = false;
+    bool holding = false; // a chapter waits for the next start, its end
     std::int64_t start = 0;
     std::int64_t number = 0;
     // Where its time line is, for messages: a copy, since a listed part's name lives no longer

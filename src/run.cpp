@@ -51,12 +51,8 @@ struct PartEvents final : Events {
     }
 
     void note(std::int64_t lineNumber, std::string_view message, bool fails) override {
-        std::string text(file);
-        if (lineNumber != 0)
-            text += ':' + std::to_string(lineNumber);
-        text += ": ";
-        text += message;
-        report(run.output, text, fails ? Severity::failure : Severity::warning);
+        report(run.output, where(file, lineNumber) + std::string(message),
+               fails ? Severity::failure : Severity::warning);
     }
 };
 
@@ -81,7 +77,7 @@ std::optional<int> openInput(const Step& step, Streams streams, Output& output) 
     }
     if (isOutputFile(fd, output)) {
         close(fd);
-        report(output, name + ": input file is output file", Severity::failure);
+        report(output, where(name, 0) + "input file is output file", Severity::failure);
         return std::nullopt;
     }
     return fd;
@@ -128,7 +124,8 @@ bool readPart(Run& run, const Step& step, int fd) {
     const Source* source = startInput(input) ? detect(input) : nullptr;
     if (source == nullptr)
         return !readFailed(input, events).stop;
-    run.chapters.titlesMayBreak = source != &simpleSource; // its lines hold none
+    run.chapters.untitled = source->untitled;
+    run.chapters.titlesMayBreak = source->titlesMayBreak;
     const PartRead read = source->read(input, events);
     if (read.stop)
         return false;

@@ -1,5 +1,6 @@
 #include "timeline.hpp"
 
+#include "output.hpp"
 #include "timestamp.hpp"
 
 namespace {
@@ -73,9 +74,9 @@ std::optional<Report> endOfPart(Timeline& timeline, bool hadLength) {
     return breakPair(timeline);
 }
 
-std::string describe(const Report& report, std::string_view file, bool nameDropped) {
-    std::string text = std::string(file) + ':' + std::to_string(report.lineNumber) + ": chapter " +
-                       chapterNumber(report.chapter);
+std::string describe(const Report& report, std::string_view file, std::string_view untitled,
+                     bool nameDropped) {
+    std::string text = where(file, report.lineNumber) + "chapter " + chapterNumber(report.chapter);
     switch (report.finding) {
     case Finding::beforeZero:
         return text + " starts at " + timestamp(report.time) +
@@ -95,7 +96,7 @@ std::string describe(const Report& report, std::string_view file, bool nameDropp
         return text + " (" + timestamp(report.time) + ") starts after the end of its part (" +
                timestamp(report.other) + ")";
     case Finding::timeWithoutName:
-        return text + " has a time line but no name line";
+        return text + " " + std::string(untitled);
     case Finding::nameWithoutTime:
         return text + " has a name line but no time line" + (nameDropped ? "; name dropped" : "");
     }

@@ -68,6 +68,8 @@ std::optional<Report> endOfPart(Timeline& timeline, bool hadLength);
 std::string chapterNumber(std::int64_t number);
 std::string timestamp(std::int64_t time);
 
-// The warning for a report about FILE, with its line; nameDropped where a name line without a
-// time line is lost from the output.
-std::string describe(const Report& report, std::string_view file, bool nameDropped);
+// The warning for a report about FILE, with its line; untitled says, in the words of FILE's
+// format, that a chapter has no title; nameDropped where a name line without a time line is
+// lost from the output.
+std::string describe(const Report& report, std::string_view file, std::string_view untitled,
+                     bool nameDropped);

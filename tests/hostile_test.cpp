@@ -77,11 +77,13 @@ const CliCase hostileCases[] = {
     {"LineBreakInATitleFromXml",
      {{"FILE", "<Chapters><EditionEntry><ChapterAtom><ChapterTimeStart>0:00:01</ChapterTimeStart>"
                "<ChapterDisplay><ChapterString>a\r\nb</ChapterString></ChapterDisplay>"
+               "</ChapterAtom><ChapterAtom><ChapterTimeStart>0:00:02</ChapterTimeStart>"
                "</ChapterAtom></EditionEntry></Chapters>"}},
      {"FILE"},
-     "CHAPTER01=00:00:01.000\nCHAPTER01NAME=a b\n",
-     "chapcat: FILE:1: chapter 01's title holds a line break, which CHAPTERnn= lines cannot; "
-     "written as a space\n",
+     "CHAPTER01=00:00:01.000\nCHAPTER01NAME=a b\nCHAPTER02=00:00:02.000\n",
+     "chapcat: FILE:1: chapter 01: title holds a line break, which CHAPTERnn= lines cannot; "
+     "written as a space\n"
+     "chapcat: FILE:2: chapter 02 has no ChapterString\n",
      0},
     {"LongOtherLineDropped",
      {{"FILE", "CHAPTE" + std::string(2000000, '\r') + "x\n" + chapter}},

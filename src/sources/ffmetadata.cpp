@@ -163,7 +163,7 @@ void endChapter(Reader& r) {
     if (chapter.skipped)
         return;
     if (chapter.titleTooLong) {
-        r.events.note(chapter.titleLine, "chapter title longer than 1 MiB; chapter skipped", true);
+        r.events.note(chapter.titleLine, titleTooLong() + "; chapter skipped", true);
         return;
     }
     ++r.number;
@@ -330,4 +330,4 @@ Claim claims(std::string_view head) {
 
 } // namespace
 
-const Source ffmetadataSource{"ffmetadata", claims, read};
+const Source ffmetadataSource{"ffmetadata", claims, read, "has no title", true};

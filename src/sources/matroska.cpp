@@ -28,6 +28,8 @@ constexpr std::size_t maxDepth = 1000;
 constexpr std::size_t maxNames = 256;
 constexpr std::size_t maxNameSize = 256;
 constexpr std::size_t maxFlagSize = 64;
+// A pipe's document is held, up to this, so that it can be read twice like a file.
+constexpr std::size_t maxHeldSize = 16 * 1024 * 1024;
 
 // What an element means here, known from its name and its parent's meaning.
 enum class Element : unsigned char {
@@ -234,7 +236,8 @@ void refuse(Reader& r, std::int64_t line, std::string_view why) {
                           ") play in an order of their own and cannot be joined by time; ";
     message += r.number == 0 ? "this file's chapters are left out"
                              : "the chapters before them were passed on already, the rest are "
-                               "left out (a pipe cannot be read twice past 16 MiB)";
+                               "left out (a pipe cannot be read twice past " +
+                                   sizeText(maxHeldSize) + ")";
     note(r, line, message);
 }
 
@@ -254,8 +257,8 @@ void defaultMark(Reader& r) {
     if (!r.choice.known && r.edition != 0)
         note(r, r.textLine,
              "edition " + std::to_string(r.edition + 1) +
-                 " is the default one, but a pipe cannot be read twice past 16 MiB: the first "
-                 "edition's chapters were read instead");
+                 " is the default one, but a pipe cannot be read twice past " +
+                 sizeText(maxHeldSize) + ": the first edition's chapters were read instead");
 }
 
 void beginEdition(Reader& r) {
@@ -282,13 +285,14 @@ void keep(Reader& r) {
         return;
     }
     const std::int64_t line = atom.timeLine != 0 ? atom.timeLine : atom.line;
-    const char* problem = atom.timeLine == 0                          ? "no ChapterTimeStart"
-                          : atom.timeStatus == TimeStatus::malformed  ? "malformed chapter time"
-                          : atom.timeStatus == TimeStatus::outOfRange ? "chapter time out of range"
-                          : atom.titleTooLong ? "chapter title longer than 1 MiB"
-                                              : nullptr;
-    if (problem) {
-        note(r, line, std::string(problem) + "; chapter skipped");
+    const std::string problem =
+        atom.timeLine == 0                          ? "no ChapterTimeStart"
+        : atom.timeStatus == TimeStatus::malformed  ? "malformed chapter time"
+        : atom.timeStatus == TimeStatus::outOfRange ? "chapter time out of range"
+        : atom.titleTooLong                         ? titleTooLong()
+                                                    : "";
+    if (!problem.empty()) {
+        note(r, line, problem + "; chapter skipped");
         return;
     }
     if (!r.events)
@@ -381,13 +385,13 @@ void begin(Reader& r, Element element) {
 // Expat keeps every name it meets; a document with many is no chapter list.
 bool knownName(Reader& r, std::string_view name) {
     if (name.size() > maxNameSize) {
-        stop(r, "an element or attribute name longer than 256 bytes");
+        stop(r, "an element or attribute name longer than " + sizeText(maxNameSize));
         return false;
     }
     if (r.names.contains(name))
         return true;
     if (r.names.size() == maxNames) {
-        stop(r, "more than 256 different element and attribute names");
+        stop(r, "more than " + std::to_string(maxNames) + " different element and attribute names");
         return false;
     }
     r.names.emplace(name);
@@ -396,7 +400,7 @@ bool knownName(Reader& r, std::string_view name) {
 
 void opened(Reader& r, std::string_view name, const XML_Char** attributes) {
     if (r.open.size() == maxDepth) {
-        stop(r, "elements nested more than 1000 deep");
+        stop(r, "elements nested more than " + std::to_string(maxDepth) + " deep");
         return;
     }
     const bool root = r.open.empty();
@@ -474,9 +478,10 @@ void setHandlers(Reader& r) {
 // After each read: expat must not hold more than a bounded piece of the document.
 void checkHeld(Reader& r, XML_Index fed) {
     if (r.doctypeStart >= 0 && fed - r.doctypeStart > static_cast<XML_Index>(maxMarkupSize))
-        stopAt(r, r.doctypeLine, "a document type declaration longer than 1 MiB");
+        stopAt(r, r.doctypeLine,
+               "a document type declaration longer than " + sizeText(maxMarkupSize));
     else if (fed - XML_GetCurrentByteIndex(r.parser) > static_cast<XML_Index>(maxMarkupSize))
-        stop(r, "markup (a tag, comment or declaration) longer than 1 MiB");
+        stop(r, "markup (a tag, comment or declaration) longer than " + sizeText(maxMarkupSize));
 }
 
 // Feeds the whole input to the parser. Returns false when a read failed.
@@ -559,9 +564,6 @@ Reading readDocument(Input& input, Events* events, const Choice& choice) {
         readOk,
         {true, hasDefault ? r.firstDefault : 0, hasDefault ? r.defaultOrdered : r.firstOrdered}};
 }
-
-// A pipe's document is held, up to this, so that it can be read twice like a file.
-constexpr std::size_t maxHeldSize = 16 * 1024 * 1024;
 
 // Where the input can be read again from: a regular file from where it began, a pipe from what
 // was held of it.
@@ -707,4 +709,4 @@ Claim claims(std::string_view head) {
 
 } // namespace
 
-const Source matroskaSource{"matroska", claims, read};
+const Source matroskaSource{"matroska", claims, read, "has no ChapterString", true};

@@ -132,7 +132,7 @@ void handChapters(const LibAv& av, const AVFormatContext& media, Events& events)
         const AVDictionaryEntry* title = av.dictGet(chapter.metadata, "title", nullptr, 0);
         const std::size_t titleSize = title ? strnlen(title->value, maxLineSize + 1) : 0;
         if (titleSize > maxLineSize) {
-            events.note(lineNumber, "chapter title longer than 1 MiB; chapter skipped", true);
+            events.note(lineNumber, titleTooLong() + "; chapter skipped", true);
             continue;
         }
         start.number = ++number;
@@ -179,4 +179,4 @@ PartRead read(Input& input, Events& events) {
 
 } // namespace
 
-const Source mediaSource{"media", claims, read};
+const Source mediaSource{"media", claims, read, "has no title", true};

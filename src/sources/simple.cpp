@@ -46,4 +46,5 @@ PartRead read(Input& input, Events& events) {
 
 } // namespace
 
-const Source simpleSource{"simple", claims, read};
+// Its lines hold no line break.
+const Source simpleSource{"simple", claims, read, "has a time line but no name line", false};

@@ -63,6 +63,9 @@ struct Source {
     Claim (*claims)(std::string_view head);
     // Reads the input to its end.
     PartRead (*read)(Input& input, Events& events);
+    // How messages say that a chapter has no title, in the format's own words.
+    std::string_view untitled;
+    bool titlesMayBreak; // its titles may hold line breaks
 };
 
 // The first source of the table that claims the input, reading more of it while a row before

@@ -1,7 +1,14 @@
 // 'CHAPTERnn=HH:MM:SS.mmm' and 'CHAPTERnnNAME=title', as read.
 #include "writer.hpp"
 
+#include <algorithm>
+
 namespace {
+
+bool holdsLineBreak(std::string_view title) {
+    // Two searches cost less than find_first_of, which searches the set for every byte.
+    return title.find('\n') != std::string_view::npos || title.find('\r') != std::string_view::npos;
+}
 
 void begin(Output&) {}
 
@@ -18,7 +25,11 @@ void line(Output& output, const ChapterLine& line) {
         out = intToTimestamp(out, line.time);
     } else {
         out = put(out, "NAME=");
+        char* const title = out;
         out = put(out, line.title);
+        if (holdsLineBreak(line.title)) // one line a title
+            std::replace_if(
+                title, out, [](char c) { return c == '\r' || c == '\n'; }, ' ');
     }
     *out++ = '\n';
     commit(output, out);
@@ -26,8 +37,10 @@ void line(Output& output, const ChapterLine& line) {
 
 void end(WriterState&, Output&) {}
 
-std::string_view lost(const Chapter&) {
-    return {};
+std::string_view lost(const Chapter& chapter) {
+    return holdsLineBreak(chapter.title)
+               ? "title holds a line break, which CHAPTERnn= lines cannot; written as a space"
+               : "";
 }
 
 } // namespace
