@@ -49,7 +49,7 @@ void writeLine(Chapters& chapters, const ChapterLine& line, const Place& place) 
     if (line.kind == LineKind::name && chapters.titlesMayBreak)
         sayLost(chapters, {0, std::nullopt, true, line.title}, where(place.file, place.lineNumber),
                 line.number);
-    chapters.writer.line(chapters.output, line);
+    chapters.writer.line(chapters.output, line, chapters.titlesMayBreak);
 }
 
 // Builds whole chapters: a chapter is written when the next one starts, which gives its end.

@@ -12,7 +12,7 @@ bool holdsLineBreak(std::string_view title) {
 
 void begin(Output&) {}
 
-void line(Output& output, const ChapterLine& line) {
+void line(Output& output, const ChapterLine& line, bool titleMayBreak) {
     constexpr std::size_t timeLineSize =
         chapterKeyword.size() + maxNumberSize + 1 + maxTimestampSize + 1;
     constexpr std::size_t nameLineSize = chapterKeyword.size() + maxNumberSize + 5 + 1;
@@ -27,7 +27,7 @@ void line(Output& output, const ChapterLine& line) {
         out = put(out, "NAME=");
         char* const title = out;
         out = put(out, line.title);
-        if (holdsLineBreak(line.title)) // one line a title
+        if (titleMayBreak && holdsLineBreak(line.title)) // one line a title
             std::replace_if(
                 title, out, [](char c) { return c == '\r' || c == '\n'; }, ' ');
     }

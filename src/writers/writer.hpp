@@ -41,7 +41,8 @@ struct Writer {
     std::string_view name;
     std::string_view summary; // for --help
     void (*begin)(Output& output);
-    void (*line)(Output& output, const ChapterLine& line);
+    // titleMayBreak: the line's source may put line breaks in a title (most do not: no search).
+    void (*line)(Output& output, const ChapterLine& line, bool titleMayBreak);
     void (*chapter)(WriterState& state, Output& output, const Chapter& chapter);
     void (*end)(WriterState& state, Output& output);
     // What the format's readers would lose of a chapter as written, said before it is: a
