@@ -22,6 +22,7 @@ struct Run {
     Chapters chapters;
     bool partChapters;
     bool verbose;
+    bool hinted = false; // --part-chapters was suggested
     Carried carried{};
     std::optional<std::int64_t> videoEnd{}; // where the last part ends, when its length is known
     std::vector<char> buffer{};             // input, reused from one input to the next
@@ -32,14 +33,17 @@ struct PartEvents final : Events {
     Run& run;
     Part& part;
     std::string_view file;
-    std::int64_t given = 0; // chapters placed
+    std::int64_t given = 0;             // chapters placed
+    std::int64_t handed = 0;            // chapter lines from the source, taken or not
+    std::optional<std::int64_t> ownEnd; // where the part's own length ends it
 
     PartEvents(Run& run, Part& part, std::string_view file) : run(run), part(part), file(file) {}
 
     // Called for every chapter line: flattened, the stages below cost no calls (measured).
     [[gnu::flatten]] void chapter(const ChapterLine& line, std::int64_t lineNumber) override {
         const ChapterLine placed = place(part, line);
-        const Place where{file, lineNumber, part.end};
+        const Place where{file, lineNumber, part.end ? part.end : ownEnd, !part.end && ownEnd};
+        ++handed;
         given += placed.kind == LineKind::time ? 1 : 0;
         if (placed.kind == LineKind::time || placed.kind == LineKind::name)
             take(run.chapters, placed, where);
@@ -55,6 +59,8 @@ struct PartEvents final : Events {
         text += message;
         report(run.output, text, fails ? Severity::failure : Severity::warning);
     }
+
+    void ownLength(std::int64_t length) override { ownEnd = partEnd(part, length); }
 };
 
 // Reading a regular file while appending to it would never end.
@@ -110,6 +116,24 @@ void sayWhere(Run& run, const PartEvents& events, std::optional<std::int64_t> ow
     report(run.output, text);
 }
 
+// A media part that gave nothing must not pass unsaid: a text part without chapter lines is not.
+void sayWhatMediaLacks(Run& run, PartEvents& events, const PartRead& read) {
+    if (events.handed > 0 || run.partChapters)
+        return;
+    if (!read.length && !events.part.end) {
+        events.note(0,
+                    "no chapters and no length in this media file; give its --length=, or "
+                    "--part-chapters",
+                    true);
+    } else if (!run.hinted) {
+        run.hinted = true;
+        events.note(0,
+                    "no chapters in this media file; --part-chapters gives each such part one, "
+                    "titled with its file name",
+                    false);
+    }
+}
+
 // Reads one part to its end. Returns false when the run must stop.
 bool readPart(Run& run, const Step& step, int fd) {
     Part part =
@@ -128,6 +152,8 @@ bool readPart(Run& run, const Step& step, int fd) {
     const PartRead read = source.read(input, events);
     if (read.stop)
         return false;
+    if (&source == &mediaSource)
+        sayWhatMediaLacks(run, events, read);
     if (run.partChapters && !part.placedAny)
         addPartChapter(events, step.name);
     endChapters(run.chapters, step.name, part.end || read.length);

@@ -42,6 +42,9 @@ struct Events {
     // Anything else the source has to say about the input; lineNumber 0 where it is about the
     // input as a whole. fails: the run's exit status becomes 1.
     virtual void note(std::int64_t lineNumber, std::string_view message, bool fails) = 0;
+    // The input's own length, where it holds one, said before its chapters: a chapter that does
+    // not start before it is said to.
+    virtual void ownLength(std::int64_t) {}
 
   protected:
     ~Events() = default;
