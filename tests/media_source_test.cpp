@@ -135,6 +135,13 @@ const std::string coveredMp3 =
     "ffmpeg -v error -y -f rawvideo -pix_fmt gray -s 400x400 -i noise.gray -frames:v 1 cover.png "
     "&& ffmpeg -v error -y -f lavfi -i sine=duration=3 -i cover.png -map 0 -map 1 -c:a libmp3lame "
     "-c:v copy -id3v2_version 3 cover.mp3";
+// An MP3 of a few frames, too few for a probe of its start to be sure, after its ID3 tag of
+// chapters.
+const std::string smallMp3 =
+    "printf ';FFMETADATA1\\n[CHAPTER]\\nTIMEBASE=1/1000\\nSTART=0\\nEND=100\\ntitle=Eins\\n"
+    "[CHAPTER]\\nTIMEBASE=1/1000\\nSTART=100\\nEND=200\\ntitle=Zwei\\n' > mp3.meta && "
+    "ffmpeg -v error -y -f lavfi -i anullsrc=r=8000:cl=mono -i mp3.meta -map 0 -map_chapters 1 "
+    "-c:a libmp3lame -b:a 8k -t 0.2 -id3v2_version 4 small.mp3";
 // A stream without a container: no chapters, and no length before it is decoded.
 const std::string rawVideo = "ffmpeg -v error -y -i plain.mkv -map 0:v -c copy -f h264 raw.h264";
 // Matroska audio remuxed with chapters; a remux keeps the length of the first one.
@@ -178,7 +185,7 @@ bool makeMediaFiles(const std::filesystem::path& folder) {
         const std::string add = chapters.empty() ? "" : withChapters;
         made = made && std::system((in + recording + add + encoded + file).c_str()) == 0;
     }
-    for (const std::string& command : {coveredMp3, rawVideo, remuxedAudio})
+    for (const std::string& command : {coveredMp3, smallMp3, rawVideo, remuxedAudio})
         made = made && std::system((in + command).c_str()) == 0;
     if (!made)
         return false;
@@ -196,7 +203,7 @@ bool makeMediaFiles(const std::filesystem::path& folder) {
 // process of its own) and kept in the build folder; empty where ffmpeg is missing or fails.
 std::filesystem::path mediaFiles() {
     static const std::filesystem::path made = [] {
-        std::string recipe = recording + encoded + withChapters + coveredMp3 + rawVideo +
+        std::string recipe = recording + encoded + withChapters + coveredMp3 + smallMp3 + rawVideo +
                              remuxedAudio + remuxWithChapters + hlsPlaylist + ffconcatScript;
         for (const auto& [file, chapters] : madeByFfmpeg)
             recipe += file + chapters;
@@ -281,6 +288,11 @@ const MediaCase mediaCases[] = {
     {"NamedLikeAnImageSequence", "shot%03d.png", Via::file, mp4Events, Ends::withProbedLength,
      "chapters.mp4"},
     {"CoverLargerThanAFirstRead", "cover.mp3", Via::file, {"claimed"}, Ends::withProbedLength},
+    {"FewFramesAfterATag",
+     "small.mp3",
+     Via::file,
+     {"claimed", "1: time 1 0", "1: name 1 Eins", "2: time 2 100", "2: name 2 Zwei"},
+     Ends::withProbedLength},
     {"StreamWithoutContainer", "raw.h264", Via::file, {"claimed", "no length"}},
     {"HlsPlaylist",
      "playlist.m3u8",

@@ -68,18 +68,16 @@ const LibAv& libraries() {
 // libavformat's probe starts at 2 KiB and doubles: most containers are known from their start.
 constexpr std::size_t firstProbeSize = 2048;
 
-// The size of an ID3v2 tag the input starts with, header and footer included; 0 where none.
-std::size_t id3Size(std::string_view head) {
+// Whether the input starts with an ID3v2 tag's header: "ID3", a version, flags and a size of
+// seven bits a byte.
+bool startsWithId3Tag(std::string_view head) {
     const auto byte = [&](std::size_t i) { return static_cast<unsigned char>(head[i]); };
     if (head.size() < 10 || !head.starts_with("ID3") || byte(3) == 0xFF || byte(4) == 0xFF)
-        return 0;
-    std::size_t size = 0;
-    for (std::size_t i = 6; i < 10; ++i) {
-        if (byte(i) >= 0x80) // its size is synchsafe: seven bits a byte
-            return 0;
-        size = size << 7 | byte(i);
-    }
-    return 10 + size + ((byte(5) & 0x10) != 0 ? 10 : 0);
+        return false;
+    for (std::size_t i = 6; i < 10; ++i)
+        if (byte(i) >= 0x80)
+            return false;
+    return true;
 }
 
 // The head goes to libavformat's own probe, without a file name, so that only the bytes count,
@@ -104,20 +102,15 @@ bool recognised(const LibAv& av, std::string_view head) {
     }
 }
 
-// An ID3v2 tag (an MP3's, often with a cover) that goes on past the head hides what follows it:
-// the whole input is probed when it is read.
-bool tagGoesOn(std::string_view head) {
-    const std::size_t tag = id3Size(head);
-    return tag != 0 && head.size() <= tag + 16; // libavformat probes past a tag 16 bytes on
-}
-
 bool claims(std::string_view head) {
     if (!mayBeMedia(head))
         return false;
     const LibAv& av = libraries();
     if (!av.failure.empty())
         return claimedUnread(head);
-    return tagGoesOn(head) || recognised(av, head);
+    // An ID3v2 tag (an MP3's, often with a cover larger than the head) starts no chapter file:
+    // what follows it is probed when the input is read, as far as libavformat's probing reads.
+    return startsWithId3Tag(head) || recognised(av, head);
 }
 
 // Demuxers that read other inputs than the one given: named by a playlist, a script, a pattern
