@@ -119,8 +119,8 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     std::vector<int> files;
     std::vector<std::string> args;
     const int count = input.ConsumeIntegralInRange(0, 8);
-    for (int i = 0; i < count; ++i) {
-        switch (input.ConsumeIntegralInRange(0, 6)) {
+    for (int i = 0; i < count && input.remaining_bytes() > 0; ++i) {
+        switch (input.ConsumeIntegralInRange(0, 7)) {
         case 0:
             args.push_back(input.PickValueInArray({"-p", "-t", "-n", "-", "--", "-d", "-x",
                                                    "--format=ffmetadata", "--format=matroska",
@@ -136,6 +136,12 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
         case 3:
             args.push_back("--length=" + input.ConsumeRandomLengthString(12));
             break;
+        case 7:
+            // A whole document, the rest of the input as it is: the seeds' media files, XML and
+            // metadata reach every source's chapters.
+            files.push_back(memoryFile(input.ConsumeRemainingBytesAsString()));
+            args.push_back("/proc/self/fd/" + std::to_string(files.back()));
+            break;
         default: {
             // Signatures that send a file to each source, so that each is reached.
             const std::string start = input.PickValueInArray<std::string>(
@@ -148,8 +154,6 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
         }
         }
     }
-    if (!args.empty() && args.back().starts_with("/proc/self/fd/"))
-        files.push_back(memoryFile(input.ConsumeRemainingBytesAsString()));
 
     // --help and --version answer without a list, but after -- they are files, as they are
     // where they are the value of --length or --format.
