@@ -181,8 +181,9 @@ std::int64_t seekFd(void* opaque, std::int64_t offset, int whence) {
     return at < 0 ? AVERROR(errno) : at;
 }
 
-// Another input a demuxer would open: none is.
-int refuseToOpen(AVFormatContext*, AVIOContext**, const char*, int, AVDictionary**) {
+// Another input a demuxer would open: none is. Its parameters are libavformat's.
+int refuseToOpen( // NOLINT(readability-function-size)
+    AVFormatContext*, AVIOContext**, const char*, int, AVDictionary**) {
     return AVERROR(EPERM);
 }
 

@@ -112,11 +112,25 @@ bool isXmlText(std::string_view text) {
     return true;
 }
 
-} // namespace
+// Output in the format it starts with, or chapter lines, ending with a line break.
+bool isWellFormed(std::string_view output) {
+    if (!output.empty() && !output.ends_with('\n'))
+        return false;
+    if (output.starts_with(";FFMETADATA1\n"))
+        return isFfmetadata(output);
+    if (output.starts_with("<?xml"))
+        return isXmlText(output);
+    for (std::size_t start = 0; start < output.size();) {
+        const auto end = output.find('\n', start);
+        if (!isChapterLine(output.substr(start, end - start)))
+            return false;
+        start = end + 1;
+    }
+    return true;
+}
 
-extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
-    FuzzedDataProvider input(data, size);
-    std::vector<int> files;
+// Options, and files whose contents the input gives (their descriptors added to FILES).
+std::vector<std::string> arguments(FuzzedDataProvider& input, std::vector<int>& files) {
     std::vector<std::string> args;
     const int count = input.ConsumeIntegralInRange(0, 8);
     for (int i = 0; i < count && input.remaining_bytes() > 0; ++i) {
@@ -154,6 +168,15 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
         }
         }
     }
+    return args;
+}
+
+} // namespace
+
+extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
+    FuzzedDataProvider input(data, size);
+    std::vector<int> files;
+    const std::vector<std::string> args = arguments(input, files);
 
     // --help and --version answer without a list, but after -- they are files, as they are
     // where they are the value of --length or --format.
@@ -175,23 +198,8 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     if (status < 0 || status > 2)
         std::abort();
 
-    const std::string output = contentOf(out);
-    if (!output.empty() && !output.ends_with('\n'))
+    if (!isWellFormed(contentOf(out)))
         std::abort();
-    if (output.starts_with(";FFMETADATA1\n")) {
-        if (!isFfmetadata(output))
-            std::abort();
-    } else if (output.starts_with("<?xml")) {
-        if (!isXmlText(output))
-            std::abort();
-    } else {
-        for (std::size_t start = 0; start < output.size();) {
-            const auto end = output.find('\n', start);
-            if (!isChapterLine(std::string_view(output).substr(start, end - start)))
-                std::abort();
-            start = end + 1;
-        }
-    }
     close(in);
     close(out);
     close(err);
