@@ -219,7 +219,7 @@ int openMedia(const LibAv& av, Opened& opened, const AVInputFormat& format) {
     if (error >= 0)
         error = av.openInput(&opened.media, "", &format, &options); // frees media where it fails
     av.dictFree(&options);
-    if (error < 0 || opened.media->duration != AV_NOPTS_VALUE)
+    if (error < 0 || opened.media->duration > 0)
         return error;
     // Only where the header gives no length are the streams read for one (MPEG-TS, MP3 without
     // a Xing header): where it gives one, reading them changes none (MP4, Matroska, WebM).
