@@ -102,6 +102,25 @@ if command -v ffmpeg > /dev/null && command -v ffprobe > /dev/null; then
         printf '%-40s %10s\n' \
             "ffprobe x 3 / chapcat, media parts" "$(ratio "$ffprobe_media" "$chapcat_media")" \
             "start-up: a NUL in text / text" "$(ratio "$chapcat_nul" "$chapcat_small")"
+        # 100 parts of each container: what a part costs beyond the libraries' loading, once.
+        ffmpeg -v error -y -i part1.mp4 -c copy part1.mkv
+        for i in $(seq 100); do ln -f part1.mp4 "many$i.mp4" && ln -f part1.mkv "many$i.mkv"; done
+        for i in $(seq 100); do
+            echo "ffprobe -v error -show_chapters -show_entries format=duration many$i.mp4"
+        done > ffprobe100.sh
+        one_part=$(median_ms "$chapcat" many1.mp4)
+        mp4_100=$(median_ms "$chapcat" many{1..100}.mp4)
+        mkv_100=$(median_ms "$chapcat" many{1..100}.mkv)
+        ffprobe_100=$(median_ms sh ffprobe100.sh)
+        per_part() { awk -v all="$1" -v one="$one_part" 'BEGIN { printf "%.2f", (all - one) / 99 }'; }
+        echo
+        printf '%-40s %10s\n' "chapcat, 1 MP4 part" "$one_part" \
+            "chapcat, 100 MP4 parts" "$mp4_100" \
+            "chapcat, 100 Matroska parts" "$mkv_100" \
+            "ffprobe once a part, 100 MP4 parts" "$ffprobe_100"
+        printf '%-40s %10s\n' "a further MP4 part (target < 1)" "$(per_part "$mp4_100")" \
+            "a further Matroska part (target < 1)" "$(per_part "$mkv_100")" \
+            "ffprobe, a part" "$(awk -v t="$ffprobe_100" 'BEGIN { printf "%.2f", t / 100 }')"
     fi
 fi
 

@@ -25,6 +25,7 @@ struct Run {
     Chapters chapters;
     bool partChapters;
     bool verbose;
+    bool hinted = false; // --part-chapters was suggested
     Carried carried{};
     std::optional<std::int64_t> videoEnd{}; // where the last part ends, when its length is known
     std::vector<char> buffer{};             // input, reused from one input to the next
@@ -35,14 +36,17 @@ struct PartEvents final : Events {
     Run& run;
     Part& part;
     std::string_view file;
-    std::int64_t given = 0; // chapters placed
+    std::int64_t given = 0;             // chapters placed
+    std::int64_t handed = 0;            // chapter lines from the source, taken or not
+    std::optional<std::int64_t> ownEnd; // where the part's own length ends it
 
     PartEvents(Run& run, Part& part, std::string_view file) : run(run), part(part), file(file) {}
 
     // Called for every chapter line: flattened, the stages below cost no calls (measured).
     [[gnu::flatten]] void chapter(const ChapterLine& line, std::int64_t lineNumber) override {
         const ChapterLine placed = place(part, line);
-        const Place where{file, lineNumber, part.end};
+        const Place where{file, lineNumber, part.end ? part.end : ownEnd, !part.end && ownEnd};
+        ++handed;
         given += placed.kind == LineKind::time ? 1 : 0;
         if (placed.kind == LineKind::time || placed.kind == LineKind::name)
             take(run.chapters, placed, where);
@@ -54,6 +58,8 @@ struct PartEvents final : Events {
         report(run.output, where(file, lineNumber) + std::string(message),
                fails ? Severity::failure : Severity::warning);
     }
+
+    void ownLength(std::int64_t length) override { ownEnd = partEnd(part, length); }
 };
 
 // Reading a regular file while appending to it would never end.
@@ -109,6 +115,25 @@ void sayWhere(Run& run, const PartEvents& events, std::optional<std::int64_t> ow
     report(run.output, text);
 }
 
+// A part that gave nothing must not pass unsaid, whatever its format: a text part without
+// chapter lines is not. kind: what the format calls such a part.
+void sayWhatPartLacks(Run& run, PartEvents& events, const PartRead& read, std::string_view kind) {
+    if (events.handed > 0 || run.partChapters)
+        return;
+    if (!read.length && !events.part.end) {
+        events.note(0,
+                    "no chapters and no length in this " + std::string(kind) +
+                        "; give its --length=, or --part-chapters",
+                    true);
+    } else if (!run.hinted) {
+        run.hinted = true;
+        events.note(0,
+                    "no chapters in this " + std::string(kind) +
+                        "; --part-chapters gives each such part one, titled with its file name",
+                    false);
+    }
+}
+
 // Reads one part to its end. Returns false when the run must stop.
 bool readPart(Run& run, const Step& step, int fd) {
     Part part =
@@ -129,6 +154,8 @@ bool readPart(Run& run, const Step& step, int fd) {
     const PartRead read = source->read(input, events);
     if (read.stop)
         return false;
+    if (!source->emptyPart.empty())
+        sayWhatPartLacks(run, events, read, source->emptyPart);
     if (run.partChapters && !part.placedAny)
         addPartChapter(events, step.name);
     endChapters(run.chapters, step.name, part.end || read.length);

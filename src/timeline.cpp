@@ -52,7 +52,7 @@ Checked check(Timeline& timeline, const ChapterLine& line, const Place& place,
                                              : Finding::notLaterAtJoin,
              lineNumber, line.number, line.time, *timeline.previousStart,
              timeline.previousChapter});
-    if (partEnd && line.time > *partEnd)
+    if (partEnd && (line.time > *partEnd || (place.endIsOwn && line.time == *partEnd)))
         add({Finding::afterEnd, lineNumber, line.number, line.time, *partEnd, 0});
     timeline.previousStart = line.time;
     timeline.previousChapter = line.number;
@@ -93,7 +93,8 @@ std::string describe(const Report& report, std::string_view file, std::string_vi
                     " match that part in the joined video (after -p or -t)?";
         return text;
     case Finding::afterEnd:
-        return text + " (" + timestamp(report.time) + ") starts after the end of its part (" +
+        return text + " (" + timestamp(report.time) + ") starts " +
+               (report.time == report.other ? "at" : "after") + " the end of its part (" +
                timestamp(report.other) + ")";
     case Finding::timeWithoutName:
         return text + " " + std::string(untitled);

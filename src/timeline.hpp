@@ -53,6 +53,7 @@ struct Place {
     std::string_view file;
     std::int64_t lineNumber;
     std::optional<std::int64_t> partEnd; // where the part ends, when its length is known
+    bool endIsOwn = false; // partEnd is the input's own length: a chapter there starts nothing
 };
 
 // Checks a placed time or name line of the current part against the list before it.

@@ -18,11 +18,10 @@ for part in one:2 two:1.6 three:2.4; do
     name=${part%:*} seconds=${part#*:}
     ffmpeg -v error -y -f lavfi -i "testsrc=size=64x48:rate=25:duration=$seconds" \
         -c:v libx264 -pix_fmt yuv420p "$name.mp4"
-    echo "file '$name.mp4'" >> parts.txt
     args+=("--length=$(ffprobe -v error -show_entries format=duration -of csv=p=0 "$name.mp4")"
            "$name.txt")
 done
-ffmpeg -v error -y -f concat -safe 0 -i parts.txt -c copy joined.mp4
+join_mp4 joined.mp4 "" one.mp4 two.mp4 three.mp4
 "$chapcat" "${args[@]}" > chapters.txt
 ffmpeg -v error -y -i joined.mp4 -i chapters.txt -map 0 -map_chapters 1 -c copy out.mp4
 

@@ -62,7 +62,7 @@ echo "ok: $(grep -c NAME= whole.txt) chapters of ${#parts[@]} parts joined from 
 # FFmpeg metadata: MP4 parts with chapters and global tags, their metadata extracted by ffmpeg
 # (the second part's through Matroska, for a time base of nanoseconds rather than milliseconds),
 # joined by the parts' lengths and put on the concatenated MP4 with -map_chapters.
-meta_args=()
+meta_args=() mp4s=()
 offset=0
 : > expected.txt
 for i in "${!parts[@]}"; do
@@ -78,7 +78,7 @@ for i in "${!parts[@]}"; do
     else
         ffmpeg -v error -y -i "part$i.mp4" -f ffmetadata "part$i.meta"
     fi
-    echo "file 'part$i.mp4'" >> concat.txt
+    mp4s+=("part$i.mp4")
     length=$(duration "part$i.mp4")
     meta_args+=("--length=$length" "part$i.meta")
     # Where ffmpeg's concat demuxer puts the part's own chapters.
@@ -92,8 +92,7 @@ if ! grep -q '^TIMEBASE=1/1000$' part0.meta || ! grep -q '^TIMEBASE=1/1000000000
     exit 1
 fi
 "$chapcat" --format=ffmetadata "${meta_args[@]}" > joined.meta 2> warnings.txt
-ffmpeg -v error -y -f concat -safe 0 -i concat.txt -i joined.meta -map 0 -map_chapters 1 -c copy \
-    whole.mp4
+join_mp4 whole.mp4 joined.meta "${mp4s[@]}"
 if ! diff expected.txt <(probed_chapters whole.mp4 | awk -F'\t' '{ printf "%.3f\t%s\n", $1, $2 }') ||
     [ -s warnings.txt ]; then
     cat warnings.txt

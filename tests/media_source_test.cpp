@@ -1,9 +1,14 @@
 // The media source over files that ffmpeg makes: their chapters and length, what it leaves to
 // the other formats, and what it refuses.
-#include "sources/line_reader.hpp"
 #include "media_events.hpp"
 #include "run_tool.hpp"
+#include "sources/line_reader.hpp"
 #include "sources/media.hpp"
+#include "timeline.hpp"
+
+#if CHAPCAT_LIBAV
+#include "sources/libav.hpp"
+#endif
 
 #if CHAPCAT_LIBAV
 extern "C" {
@@ -14,10 +19,16 @@ extern "C" {
 
 #include <gtest/gtest.h>
 
+#include <cerrno>
 #include <cstdio>
+#include <cstring>
 #include <limits>
 #include <optional>
 #include <random>
+#include <sys/resource.h>
+#include <sys/stat.h>
+#include <sys/wait.h>
+#include <unistd.h>
 #include <utility>
 
 namespace {
@@ -81,9 +92,9 @@ std::string probedLength(const std::filesystem::path& file) {
     return "length " + std::to_string((microseconds + 500) / 1000);
 }
 
-std::string randomBytes() {
+std::string randomBytes(std::size_t size = 64 * 1024) {
     std::mt19937 generator(1);
-    std::string bytes(64 * 1024, '\0');
+    std::string bytes(size, '\0');
     for (char& byte : bytes)
         byte = static_cast<char>(generator());
     bytes[100] = '\0';
@@ -118,7 +129,107 @@ const std::pair<const char*, std::string> madeByFfmpeg[] = {
                      "\n[CHAPTER]\nTIMEBASE=1/1000\nSTART=700\nEND=900\ntitle=Kurz\n"},
 };
 
-enum class Via { file, standardInput, pipe };
+// An MP3 whose ID3 tag holds a cover larger than a first read, as audiobooks have: a PNG of
+// noise, which does not compress.
+const std::string coveredMp3 =
+    "ffmpeg -v error -y -f rawvideo -pix_fmt gray -s 400x400 -i noise.gray -frames:v 1 cover.png "
+    "&& ffmpeg -v error -y -f lavfi -i sine=duration=3 -i cover.png -map 0 -map 1 -c:a libmp3lame "
+    "-c:v copy -id3v2_version 3 cover.mp3";
+// An MP3 of a few frames, too few for a probe of its start to be sure, after its ID3 tag of
+// chapters.
+const std::string smallMp3 =
+    "printf ';FFMETADATA1\\n[CHAPTER]\\nTIMEBASE=1/1000\\nSTART=0\\nEND=100\\ntitle=Eins\\n"
+    "[CHAPTER]\\nTIMEBASE=1/1000\\nSTART=100\\nEND=200\\ntitle=Zwei\\n' > mp3.meta && "
+    "ffmpeg -v error -y -f lavfi -i anullsrc=r=8000:cl=mono -i mp3.meta -map 0 -map_chapters 1 "
+    "-c:a libmp3lame -b:a 8k -t 0.2 -id3v2_version 4 small.mp3";
+// A stream without a container: no chapters, and no length before it is decoded.
+const std::string rawVideo = "ffmpeg -v error -y -i plain.mkv -map 0:v -c copy -f h264 raw.h264";
+// Matroska audio remuxed with chapters; a remux keeps the length of the first one.
+const std::string remuxedAudio = "ffmpeg -v error -y -f lavfi -i sine=duration=2.2 -c:a aac "
+                                 "audio.mkv && ffmpeg -v error -y -i audio.mkv -c copy late0.mkv";
+const std::string remuxWithChapters =
+    "ffmpeg -v error -y -i audio.mkv -i chapters.txt -map 0 -map_chapters 1 -c copy late.mkv";
+
+// A playlist and a script with a NUL, as binary as media, that name a FIFO and a file.
+const std::string nul(1, '\0');
+const std::string hlsPlaylist = "#EXTM3U\n#EXT-X-TARGETDURATION:10\n#EXTINF:10," + nul +
+                                "\nfifo\n#EXTINF:10,\nchapters.mp4\n#EXT-X-ENDLIST\n";
+const std::string ffconcatScript =
+    "ffconcat version 1.0\nfile fifo" + nul + "\nfile chapters.mp4\n";
+
+// The chapters of late.mkv: one at its own length, one past it.
+std::string lateChapters(std::int64_t length) {
+    std::string text = ";FFMETADATA1\n";
+    for (const std::int64_t start : {std::int64_t{0}, length, length + 2800})
+        text += "[CHAPTER]\nTIMEBASE=1/1000\nSTART=" + std::to_string(start) +
+                "\nEND=" + std::to_string(start + 1) + "\ntitle=x\n";
+    return text;
+}
+
+// The length ffprobe reads, in milliseconds.
+std::int64_t probedMilliseconds(const std::filesystem::path& file) {
+    return std::stoll(probedLength(file).substr(7));
+}
+
+// Makes every file the media tests read into FOLDER; false where ffmpeg fails.
+bool makeMediaFiles(const std::filesystem::path& folder) {
+    const std::string in = "cd '" + folder.string() + "' && ";
+    writeWhole(folder / "random.bin", randomBytes());
+    writeWhole(folder / "noise.gray", randomBytes(400 * 400));
+    writeWhole(folder / "nul.txt", nulInTitle);
+    writeWhole(folder / "playlist.m3u8", hlsPlaylist);
+    writeWhole(folder / "script.ffconcat", ffconcatScript);
+    bool made = std::system((in + "gzip -n -k nul.txt && mkfifo fifo").c_str()) == 0;
+    for (const auto& [file, chapters] : madeByFfmpeg) {
+        writeWhole(folder / "chapters.txt", chapters);
+        const std::string add = chapters.empty() ? "" : withChapters;
+        made = made && std::system((in + recording + add + encoded + file).c_str()) == 0;
+    }
+    for (const std::string& command : {coveredMp3, smallMp3, rawVideo, remuxedAudio})
+        made = made && std::system((in + command).c_str()) == 0;
+    if (!made)
+        return false;
+    writeWhole(folder / "chapters.txt", lateChapters(probedMilliseconds(folder / "late0.mkv")));
+    // A name libavformat would take for an image sequence: the file itself is an MP4.
+    std::filesystem::copy_file(folder / "chapters.mp4", folder / "shot%03d.png");
+    std::filesystem::copy_file(folder / "plain.mkv", folder / "shot001.png");
+    // The index of an MP4 that ffmpeg writes comes last.
+    const std::string whole = readWhole(folder / "chapters.mp4");
+    writeWhole(folder / "truncated.mp4", whole.substr(0, whole.size() / 2));
+    return std::system((in + remuxWithChapters).c_str()) == 0;
+}
+
+// The media files, made once for all the test processes of a build (ctest runs each test in a
+// process of its own) and kept in the build folder; empty where ffmpeg is missing or fails.
+std::filesystem::path mediaFiles() {
+    static const std::filesystem::path made = [] {
+        std::string recipe = recording + encoded + withChapters + coveredMp3 + smallMp3 + rawVideo +
+                             remuxedAudio + remuxWithChapters + hlsPlaylist + ffconcatScript;
+        for (const auto& [file, chapters] : madeByFfmpeg)
+            recipe += file + chapters;
+        // Named after what makes them, so that a change to it makes them anew.
+        const std::filesystem::path folder = std::filesystem::path(MEDIA_FILES_DIR) /
+                                             std::to_string(std::hash<std::string>{}(recipe));
+        if (!CHAPCAT_LIBAV || !installed("ffmpeg") || !installed("ffprobe"))
+            return std::filesystem::path();
+        if (std::filesystem::exists(folder / "done"))
+            return folder;
+        std::filesystem::create_directories(MEDIA_FILES_DIR);
+        std::string building = folder.string() + "-XXXXXX";
+        if (mkdtemp(building.data()) == nullptr || !makeMediaFiles(building)) {
+            std::filesystem::remove_all(building);
+            return std::filesystem::path();
+        }
+        writeWhole(std::filesystem::path(building) / "done", "");
+        // Another process may have made them first: its folder stays.
+        if (rename(building.c_str(), folder.c_str()) != 0)
+            std::filesystem::remove_all(building);
+        return folder;
+    }();
+    return made;
+}
+
+enum class Via { file, standardInput, pipe, replaced };
 enum class Ends { withProbedLength, asListed };
 
 struct MediaCase {
@@ -127,15 +238,15 @@ struct MediaCase {
     Via via;
     std::vector<std::string> events;
     Ends ends = Ends::asListed;
+    const char* probed = nullptr; // what ffprobe reads for the length, where not the file itself
 };
 
+const std::vector<std::string> mp4Events{
+    "claimed",         "1: time 1 0",    "1: name 1 Anfang",      "2: time 2 701",
+    "2: name 2 Mitte", "3: time 3 1500", "3: name 3 Schluss – 終"};
+
 const MediaCase mediaCases[] = {
-    {"MP4Chapters",
-     "chapters.mp4",
-     Via::file,
-     {"claimed", "1: time 1 0", "1: name 1 Anfang", "2: time 2 701", "2: name 2 Mitte",
-      "3: time 3 1500", "3: name 3 Schluss – 終"},
-     Ends::withProbedLength},
+    {"MP4Chapters", "chapters.mp4", Via::file, mp4Events, Ends::withProbedLength},
     {"MatroskaChaptersBetweenMillisecondsOneWithoutTitle",
      "chapters.mkv",
      Via::file,
@@ -171,41 +282,46 @@ const MediaCase mediaCases[] = {
     {"TextWithNulInTitle", "nul.txt", Via::file, {"not claimed"}},
     // Game music may come gzipped: a probe scores any gzip file, but too low to count.
     {"GzippedText", "nul.txt.gz", Via::file, {"not claimed"}},
+    // What was opened is read, whatever the name comes to name meanwhile.
+    {"ReplacedAfterOpening", "chapters.mp4", Via::replaced, mp4Events, Ends::withProbedLength},
+    // ffprobe reads the name as a pattern: the length is the MP4's.
+    {"NamedLikeAnImageSequence", "shot%03d.png", Via::file, mp4Events, Ends::withProbedLength,
+     "chapters.mp4"},
+    {"CoverLargerThanAFirstRead", "cover.mp3", Via::file, {"claimed"}, Ends::withProbedLength},
+    {"FewFramesAfterATag",
+     "small.mp3",
+     Via::file,
+     {"claimed", "1: time 1 0", "1: name 1 Eins", "2: time 2 100", "2: name 2 Zwei"},
+     Ends::withProbedLength},
+    {"StreamWithoutContainer", "raw.h264", Via::file, {"claimed", "no length"}},
+    {"HlsPlaylist",
+     "playlist.m3u8",
+     Via::file,
+     {"claimed", "0: note! an HLS playlist names other files; give the files themselves", "stop"}},
+    {"FfconcatScript",
+     "script.ffconcat",
+     Via::file,
+     {"claimed", "0: note! an ffconcat script names other files; give the files themselves",
+      "stop"}},
 };
 
 void PrintTo(const MediaCase& c, std::ostream* os) {
     *os << c.what;
 }
 
-class Media : public testing::TestWithParam<MediaCase> {
-  protected:
-    static void SetUpTestSuite() {
-        if (!CHAPCAT_LIBAV || !installed("ffmpeg") || !installed("ffprobe"))
-            return;
-        files = new ScratchDir;
-        const std::string in = "cd '" + files->path().string() + "' && ";
-        files->write("random.bin", randomBytes());
-        files->write("nul.txt", nulInTitle);
-        made = std::system((in + "gzip -n -k nul.txt").c_str()) == 0;
-        for (const auto& [file, chapters] : madeByFfmpeg) {
-            files->write("chapters.txt", chapters);
-            const std::string add = chapters.empty() ? "" : withChapters;
-            made = made && std::system((in + recording + add + encoded + file).c_str()) == 0;
-        }
-        // The index of an MP4 that ffmpeg writes comes last.
-        const std::string whole = readWhole(files->path() / "chapters.mp4");
-        files->write("truncated.mp4", whole.substr(0, whole.size() / 2));
-    }
-    static void TearDownTestSuite() {
-        delete files;
-        files = nullptr;
-    }
-    static inline ScratchDir* files = nullptr;
-    static inline bool made = false;
-};
+class Media : public testing::TestWithParam<MediaCase> {};
 
-// An input as the driver opens it, through a pipe where the case says so.
-int openAs(const std::filesystem::path& file, Via via) {
+// An input as the driver opens it, through a pipe where the case says so; a replaced input is a
+// copy in SCRATCH, another file put in its place once it is open.
+int openAs(const std::filesystem::path& file, Via via, const ScratchDir& scratch) {
+    if (via == Via::replaced) {
+        const std::filesystem::path copy = scratch.path() / "part";
+        std::filesystem::copy_file(file, copy);
+        const int fd = open(copy.c_str(), O_RDONLY | O_CLOEXEC);
+        std::filesystem::copy_file(file.parent_path() / "plain.mkv", scratch.path() / "other");
+        std::filesystem::rename(scratch.path() / "other", copy);
+        return fd;
+    }
     const int fd = open(file.c_str(), O_RDONLY | O_CLOEXEC);
     if (via != Via::pipe)
         return fd;
@@ -222,21 +338,26 @@ int openAs(const std::filesystem::path& file, Via via) {
 TEST_P(Media, Read) {
     if (!CHAPCAT_LIBAV)
         GTEST_SKIP() << "built without libavformat";
-    if (files == nullptr)
+    if (!installed("ffmpeg") || !installed("ffprobe"))
         GTEST_SKIP() << "ffmpeg is not installed";
-    ASSERT_TRUE(made) << "ffmpeg could not make the media files";
+    const std::filesystem::path files = mediaFiles();
+    ASSERT_FALSE(files.empty()) << "ffmpeg could not make the media files";
     const MediaCase& c = GetParam();
-    const std::filesystem::path file = files->path() / c.file;
-    const int fd = openAs(file, c.via);
+    const std::filesystem::path file = files / c.file;
+    ScratchDir scratch;
+    const int fd = openAs(file, c.via, scratch);
     ASSERT_GE(fd, 0);
     const int devNull = open("/dev/null", O_WRONLY | O_CLOEXEC);
     Output output = makeOutput(devNull, devNull);
     std::vector<char> buffer;
-    const std::string path = c.via == Via::standardInput ? "" : file.string();
+    // The name the driver would give: the copy that was replaced, where the case replaces one.
+    const std::string path = c.via == Via::standardInput ? ""
+                             : c.via == Via::replaced    ? (scratch.path() / "part").string()
+                                                         : file.string();
     Input input{fd, c.file, path, buffer, output, {}};
     std::vector<std::string> expected = c.events;
     if (c.ends == Ends::withProbedLength)
-        expected.push_back(probedLength(file));
+        expected.push_back(probedLength(c.probed ? files / c.probed : file));
     EXPECT_EQ(readAsMedia(input), expected);
     close(fd);
     close(devNull);
@@ -245,9 +366,11 @@ TEST_P(Media, Read) {
 INSTANTIATE_TEST_SUITE_P(MediaSource, Media, testing::ValuesIn(mediaCases),
                          [](const auto& info) { return std::string(info.param.what); });
 
-// Without the libraries, a file that may be media stops the run with what to install; text stays
-// text. The loader is made to fail as it would on a machine without them.
-TEST(MediaSource, SaysWhatToInstallWhereTheLibrariesAreMissing) {
+// Without the libraries, a file that may be media stops the run with the loader's reason; text
+// stays text. The loader is made to fail as it would on a machine where the library file is
+// broken, or where the run has no file descriptor left: the library is there, so nothing is to
+// be installed.
+TEST(MediaSource, SaysWhyTheLibrariesDidNotLoad) {
     ScratchDir dir;
     dir.write("random.bin", randomBytes());
     dir.write("nul.txt", nulInTitle);
@@ -257,19 +380,190 @@ TEST(MediaSource, SaysWhatToInstallWhereTheLibrariesAreMissing) {
     const std::string soname = "libavformat.so." AV_STRINGIFY(LIBAVFORMAT_VERSION_MAJOR);
     dir.write(soname, "not a library\n");
     const std::string environment = "LD_LIBRARY_PATH='" + dir.path().string() + "' ";
-    const std::string missing = "cannot load " + soname + " (" + (dir.path() / soname).string() +
-                                ": file too short); to read media files, apt-get install "
-                                "libavformat" AV_STRINGIFY(LIBAVFORMAT_VERSION_MAJOR);
+    const std::string missing =
+        cannotLoad(soname, (dir.path() / soname).string() + ": file too short");
+    ASSERT_EQ(missing.find("apt-get"), std::string::npos) << missing;
 #else
     const std::string environment;
     const std::string missing = "media files need chapcat built with libavformat (apt-get install "
                                 "libavformat-dev, then rebuild)";
 #endif
-    const std::string out = capture("cd '" + dir.path().string() + "' && " + environment +
-                                    MEDIA_EVENTS_BINARY " random.bin nul.txt bom.txt utf16.txt");
+    const std::string in = "cd '" + dir.path().string() + "' && ";
+    const std::string out =
+        capture(in + environment + MEDIA_EVENTS_BINARY " random.bin nul.txt bom.txt utf16.txt");
     EXPECT_EQ(out, "random.bin: claimed\nrandom.bin: 0: note! " + missing +
                        "\nrandom.bin: stop\nnul.txt: not claimed\nbom.txt: not claimed\n"
                        "utf16.txt: not claimed\n");
 }
+
+#if CHAPCAT_LIBAV
+
+// What the media source says of FILE in DIR where a process may open no more descriptors than
+// the standard ones and the file.
+std::string withoutDescriptors(const ScratchDir& dir, const char* file) {
+    const std::filesystem::path said = dir.path() / "said";
+    const pid_t pid = fork();
+    if (pid == 0) {
+        const int out = open(said.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0600);
+        if (out < 0 || dup2(out, STDOUT_FILENO) < 0 || chdir(dir.path().c_str()) != 0)
+            _exit(125);
+        closefrom(STDERR_FILENO + 1);
+        const rlimit limit{4, 4};
+        if (setrlimit(RLIMIT_NOFILE, &limit) != 0)
+            _exit(124);
+        execl(MEDIA_EVENTS_BINARY, MEDIA_EVENTS_BINARY, file, nullptr);
+        _exit(126);
+    }
+    waitpid(pid, nullptr, 0);
+    return readWhole(said);
+}
+
+// Where the run may open no more files, the library is there all the same.
+TEST(MediaSource, SaysTheLoadersReasonWhereNoFileCanBeOpened) {
+#ifdef __SANITIZE_ADDRESS__
+    GTEST_SKIP() << "the sanitizers check memory through a pipe, which this limit forbids";
+#endif
+    ScratchDir dir;
+    dir.write("random.bin", randomBytes());
+    // Standard input, output and error and the file take the four descriptors allowed.
+    const std::string said = withoutDescriptors(dir, "random.bin");
+    EXPECT_NE(said.find(std::strerror(EMFILE)), std::string::npos) << said;
+    EXPECT_EQ(said.find("apt-get"), std::string::npos) << said;
+}
+
+#endif
+
+#if CHAPCAT_LIBAV
+
+struct LoadCase {
+    const char* why; // the loader's reason
+    bool install;    // whether to say what to install
+};
+
+// The loader's reasons, as glibc words them.
+const LoadCase loadCases[] = {
+    {"libavformat.so.59: cannot open shared object file: No such file or directory", true},
+    {"/lib/libavformat.so.59: file too short", false},
+    {"libavformat.so.59: cannot open shared object file: Too many open files", false},
+    {"libcairo.so.2: failed to map segment from shared object", false},
+    {"libavformat.so.59: cannot open shared object file: Cannot allocate memory", false},
+};
+
+TEST(MediaSource, SaysWhatToInstallOnlyWhereTheLibraryIsNotThere) {
+    const std::string soname = "libavformat.so." AV_STRINGIFY(LIBAVFORMAT_VERSION_MAJOR);
+    const std::string install = "; to read media files, apt-get install libavformat" AV_STRINGIFY(
+        LIBAVFORMAT_VERSION_MAJOR);
+    for (const LoadCase& c : loadCases)
+        EXPECT_EQ(cannotLoad(soname, c.why),
+                  "cannot load " + soname + " (" + c.why + ")" + (c.install ? install : ""))
+            << c.why;
+}
+
+struct NamingOthers {
+    const char* file;
+    const char* said;
+};
+
+const NamingOthers namingOthers[] = {
+    {"playlist.m3u8", "an HLS playlist names other files"},
+    {"script.ffconcat", "an ffconcat script names other files"},
+};
+
+// What chapcat says of FILE in DIR, run under strace, then "status N"; the trace is DIR/trace.
+// The leak sanitizer cannot run under strace.
+std::string traced(const ScratchDir& dir, const char* file) {
+    return capture(
+        "cd '" + dir.path().string() +
+        "' && ASAN_OPTIONS=detect_leaks=0 timeout 20 strace -f -qq -e trace=%file -o trace " +
+        CHAPCAT_BINARY + " " + file + " 2>&1; echo \"status $?\"");
+}
+
+// The files that the hostile inputs name and that a system call of the trace named.
+std::vector<std::string> namedInTrace(const std::string& trace) {
+    std::vector<std::string> named;
+    for (const char* name : {"\"fifo\"", "\"chapters.mp4\"", "/fifo\"", "/chapters.mp4\""})
+        if (trace.find(name) != std::string::npos)
+            named.emplace_back(name);
+    return named;
+}
+
+// Where libavformat would read a playlist, it would open the files it names: a FIFO among them
+// would hold the run for ever. The run ends at once, having opened no file but the one named.
+TEST(MediaSource, OpensNoFileAPlaylistNames) {
+    const std::filesystem::path files = mediaFiles();
+    if (!installed("strace") || files.empty())
+        GTEST_SKIP() << "strace or ffmpeg is not installed";
+    ScratchDir dir;
+    dir.write("playlist.m3u8", hlsPlaylist);
+    dir.write("script.ffconcat", ffconcatScript);
+    ASSERT_EQ(mkfifo((dir.path() / "fifo").c_str(), 0600), 0);
+    std::filesystem::copy_file(files / "chapters.mp4", dir.path() / "chapters.mp4");
+    for (const auto& [file, said] : namingOthers) {
+        EXPECT_EQ(traced(dir, file), "chapcat: " + std::string(file) + ": " + said +
+                                         "; give the files themselves\nstatus 1\n");
+        const std::string trace = readWhole(dir.path() / "trace");
+        EXPECT_EQ(namedInTrace(trace), std::vector<std::string>{}) << trace;
+        EXPECT_NE(trace.find("\"" + std::string(file) + "\""), std::string::npos) << trace;
+    }
+}
+
+#endif
+
+// What the run says of media parts that give it less than a chapter list and a length.
+struct MediaRunCase {
+    const char* what;
+    std::vector<std::string> args;
+    std::string err; // "{L}" stands for the length of late.mkv, "{L+}" for it plus 2.8 s
+    int status;
+};
+
+const std::string hint = "no chapters in this media file; --part-chapters gives each such part "
+                         "one, titled with its file name\n";
+
+const MediaRunCase mediaRunCases[] = {
+    {"NoChapterNoLength",
+     {"raw.h264"},
+     "chapcat: raw.h264: no chapters and no length in this media file; give its --length=, or "
+     "--part-chapters\n",
+     1},
+    {"LengthGivenStandsForIt", {"--length=2", "raw.h264"}, "chapcat: raw.h264: " + hint, 0},
+    {"PartChaptersStandForIt", {"--part-chapters", "raw.h264"}, "", 0},
+    {"NoChaptersHintedOnce", {"plain.mkv", "plain.mkv"}, "chapcat: plain.mkv: " + hint, 0},
+    {"PartChaptersNeedNoHint", {"--part-chapters", "plain.mkv"}, "", 0},
+    {"ChaptersAtAndPastOwnLength",
+     {"late.mkv"},
+     "chapcat: late.mkv:2: chapter 02 ({L}) starts at the end of its part ({L})\n"
+     "chapcat: late.mkv:3: chapter 03 ({L+}) starts after the end of its part ({L})\n",
+     0},
+    {"LengthGivenOverridesOwn", {"--length=9", "late.mkv"}, "", 0},
+};
+
+void PrintTo(const MediaRunCase& c, std::ostream* os) {
+    *os << c.what;
+}
+
+class MediaRun : public testing::TestWithParam<MediaRunCase> {};
+
+TEST_P(MediaRun, Says) {
+    if (!CHAPCAT_LIBAV || !installed("ffmpeg") || !installed("ffprobe"))
+        GTEST_SKIP() << "built without libavformat, or ffmpeg is not installed";
+    const std::filesystem::path files = mediaFiles();
+    ASSERT_FALSE(files.empty()) << "ffmpeg could not make the media files";
+    const MediaRunCase& c = GetParam();
+    ScratchDir dir;
+    for (const char* file : {"raw.h264", "plain.mkv", "late.mkv"})
+        std::filesystem::create_symlink(files / file, dir.path() / file);
+    std::string err = c.err;
+    const std::int64_t length = probedMilliseconds(files / "late.mkv");
+    for (const auto& [mark, time] : {std::pair{"{L}", length}, {"{L+}", length + 2800}})
+        for (std::size_t at; (at = err.find(mark)) != std::string::npos;)
+            err.replace(at, std::string_view(mark).size(), timestamp(time));
+    const ToolRun run = runTool(dir, c.args);
+    EXPECT_EQ(run.err, err);
+    EXPECT_EQ(run.status, c.status);
+}
+
+INSTANTIATE_TEST_SUITE_P(MediaSource, MediaRun, testing::ValuesIn(mediaRunCases),
+                         [](const auto& info) { return std::string(info.param.what); });
 
 } // namespace

@@ -20,6 +20,18 @@ enter_scratch() {
     export LC_ALL=C.UTF-8
 }
 
+# Joins the MP4 files PART... into OUT with ffmpeg's concat demuxer, their streams copied, with
+# the chapters of the FFmpeg metadata file CHAPTERS where that is not empty.
+# Usage: join_mp4 OUT CHAPTERS PART...
+join_mp4() {
+    local out=$1 chapters=$2 part
+    shift 2
+    for part; do echo "file '$part'"; done > "$out.parts"
+    local with_chapters=()
+    [ -z "$chapters" ] || with_chapters=(-i "$chapters" -map 0 -map_chapters 1)
+    ffmpeg -v error -y -f concat -safe 0 -i "$out.parts" "${with_chapters[@]}" -c copy "$out"
+}
+
 # Makes part$i.mkv: SECONDS of video and audio (an odd length, as real parts have) with the
 # chapters of the simple file CHAPTERS, muxed by mkvmerge.
 # Usage: mkv_part I SECONDS CHAPTERS

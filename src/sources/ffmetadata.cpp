@@ -330,4 +330,4 @@ Claim claims(std::string_view head) {
 
 } // namespace
 
-const Source ffmetadataSource{"ffmetadata", claims, read, "has no title", true};
+const Source ffmetadataSource{"ffmetadata", claims, read, "has no title", true, ""};

@@ -6,8 +6,9 @@ extern "C" {
 #include <libavutil/version.h>
 }
 
+#include <cerrno>
+#include <cstring>
 #include <dlfcn.h>
-#include <string_view>
 
 namespace {
 
@@ -21,14 +22,15 @@ std::string packageOf(std::string_view soname) {
            std::string(soname.substr(soname.rfind('.') + 1));
 }
 
-std::string cannotLoad(std::string_view soname) {
+std::string failureOf(std::string_view soname) {
     const char* const why = dlerror();
-    return "cannot load " + std::string(soname) + " (" + (why ? why : "unknown reason") +
-           "); to read media files, apt-get install " + packageOf(soname);
+    return cannotLoad(soname, why ? why : "unknown reason");
 }
 
+// Symbols are bound at their first call: the libraries' hundreds of dependencies would otherwise
+// all be bound for the few functions used. The versioned soname keeps them from being missing.
 void* openLibrary(std::string_view soname) {
-    return dlopen(std::string(soname).c_str(), RTLD_NOW | RTLD_LOCAL);
+    return dlopen(std::string(soname).c_str(), RTLD_LAZY | RTLD_LOCAL);
 }
 
 template <typename Function>
@@ -42,13 +44,18 @@ bool lookUp(void* library, const char* name, Function& function) {
 
 bool lookUpFormat(LibAv& av) {
     return LOOK_UP(av.format, av.probe, av_probe_input_format2) &&
+           LOOK_UP(av.format, av.probeBuffer, av_probe_input_buffer2) &&
+           LOOK_UP(av.format, av.allocIo, avio_alloc_context) &&
+           LOOK_UP(av.format, av.freeIo, avio_context_free) &&
+           LOOK_UP(av.format, av.allocContext, avformat_alloc_context) &&
            LOOK_UP(av.format, av.openInput, avformat_open_input) &&
            LOOK_UP(av.format, av.findStreamInfo, avformat_find_stream_info) &&
            LOOK_UP(av.format, av.closeInput, avformat_close_input);
 }
 
 bool lookUpUtil(LibAv& av, decltype(&av_log_set_level)& setLogLevel) {
-    return LOOK_UP(av.util, av.dictGet, av_dict_get) && LOOK_UP(av.util, av.dictSet, av_dict_set) &&
+    return LOOK_UP(av.util, av.alloc, av_malloc) && LOOK_UP(av.util, av.freep, av_freep) &&
+           LOOK_UP(av.util, av.dictGet, av_dict_get) && LOOK_UP(av.util, av.dictSet, av_dict_set) &&
            LOOK_UP(av.util, av.dictFree, av_dict_free) &&
            LOOK_UP(av.util, av.errorText, av_strerror) &&
            LOOK_UP(av.util, setLogLevel, av_log_set_level);
@@ -56,15 +63,23 @@ bool lookUpUtil(LibAv& av, decltype(&av_log_set_level)& setLogLevel) {
 
 } // namespace
 
+std::string cannotLoad(std::string_view soname, std::string_view why) {
+    std::string text = "cannot load " + std::string(soname) + " (" + std::string(why) + ")";
+    // The loader ends its message with the system's reason; only this one means no such file.
+    if (why.ends_with(std::strerror(ENOENT)))
+        text += "; to read media files, apt-get install " + packageOf(soname);
+    return text;
+}
+
 LibAv loadLibAv() {
     LibAv av;
     if ((av.format = openLibrary(formatSoname)) == nullptr || !lookUpFormat(av)) {
-        av.failure = cannotLoad(formatSoname);
+        av.failure = failureOf(formatSoname);
         return av;
     }
     decltype(&av_log_set_level) setLogLevel = nullptr;
     if ((av.util = openLibrary(utilSoname)) == nullptr || !lookUpUtil(av, setLogLevel)) {
-        av.failure = cannotLoad(utilSoname);
+        av.failure = failureOf(utilSoname);
         return av;
     }
     // What goes wrong is said in chapcat's own words; the libraries' log would only repeat it.

@@ -4,21 +4,29 @@
 
 extern "C" {
 #include <libavformat/avformat.h>
+#include <libavformat/avio.h>
 #include <libavutil/dict.h>
 #include <libavutil/error.h>
+#include <libavutil/mem.h>
 }
 
 #include <string>
+#include <string_view>
 
 struct LibAv {
-    std::string
-        failure; // why the libraries cannot be used, and what to install; empty when they can
+    std::string failure; // why the libraries cannot be used; empty when they can
     void* format = nullptr;
     void* util = nullptr;
     decltype(&av_probe_input_format2) probe = nullptr;
+    decltype(&av_probe_input_buffer2) probeBuffer = nullptr;
+    decltype(&avio_alloc_context) allocIo = nullptr;
+    decltype(&avio_context_free) freeIo = nullptr;
+    decltype(&avformat_alloc_context) allocContext = nullptr;
     decltype(&avformat_open_input) openInput = nullptr;
     decltype(&avformat_find_stream_info) findStreamInfo = nullptr;
     decltype(&avformat_close_input) closeInput = nullptr;
+    decltype(&av_malloc) alloc = nullptr;
+    decltype(&av_freep) freep = nullptr;
     decltype(&av_dict_get) dictGet = nullptr;
     decltype(&av_dict_set) dictSet = nullptr;
     decltype(&av_dict_free) dictFree = nullptr;
@@ -28,3 +36,7 @@ struct LibAv {
 // Opens the libraries of the sonames these headers were made for, looks up every function used
 // and silences the libraries' own log. They stay loaded until the process ends.
 LibAv loadLibAv();
+
+// Why SONAME did not load, from the loader's reason WHY: what to install only where the library
+// is not there; a library that is there but cannot be loaded needs no package.
+std::string cannotLoad(std::string_view soname, std::string_view why);

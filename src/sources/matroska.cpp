@@ -709,4 +709,4 @@ Claim claims(std::string_view head) {
 
 } // namespace
 
-const Source matroskaSource{"matroska", claims, read, "has no ChapterString", true};
+const Source matroskaSource{"matroska", claims, read, "has no ChapterString", true, ""};

@@ -4,15 +4,18 @@
 #include "bounds.hpp"
 #include "source.hpp"
 #include "timestamp.hpp"
+#include "utf.hpp"
 
 #if CHAPCAT_LIBAV
 #include "libav.hpp"
 #endif
 
 #include <algorithm>
+#include <cerrno>
 #include <cstring>
 #include <limits>
 #include <string>
+#include <sys/stat.h>
 #include <unistd.h>
 #include <vector>
 
@@ -23,7 +26,7 @@ constexpr std::size_t binaryWindow = 4096;
 
 bool mayBeMedia(std::string_view head) {
     // UTF-16 text is full of NUL bytes, and the simple format reads it.
-    if (head.starts_with("\xFF\xFE") || head.starts_with("\xFE\xFF"))
+    if (byteOrderMarkOf(head).encoding != Encoding::utf8)
         return false;
     return head.substr(0, binaryWindow).find('\0') != std::string_view::npos;
 }
@@ -31,9 +34,7 @@ bool mayBeMedia(std::string_view head) {
 // Where libavformat is missing, a chapter file with a NUL in a title must still be read as text;
 // anything else is taken, so that the run says what to install rather than reading noise.
 bool claimedUnread(std::string_view head) {
-    if (head.starts_with("\xEF\xBB\xBF"))
-        head.remove_prefix(3);
-    return !head.starts_with("CHAPTER");
+    return !head.substr(byteOrderMarkOf(head).size).starts_with(chapterKeyword);
 }
 
 PartRead stop(Events& events, std::string_view why) {
@@ -41,7 +42,7 @@ PartRead stop(Events& events, std::string_view why) {
     return {true, std::nullopt};
 }
 
-// Containers are opened by name and read out of order.
+// Containers are read out of order, through the descriptor the run opened.
 const char* unreadable(const Input& input) {
     if (input.path.empty())
         return "media on standard input cannot be read (containers need to seek); name the file "
@@ -62,49 +63,171 @@ const LibAv& libraries() {
     return loaded;
 }
 
-// The head goes to libavformat's own probe, without a file name, so that only the bytes count. A
-// score it would read on for is no recognition: random bytes score as MP3, gzip as game music.
+// libavformat's probe starts at 2 KiB and doubles: most containers are known from their start.
+constexpr std::size_t firstProbeSize = 2048;
+
+// Whether the input starts with an ID3v2 tag's header: "ID3", a version, flags and a size of
+// seven bits a byte.
+bool startsWithId3Tag(std::string_view head) {
+    const auto byte = [&](std::size_t i) { return static_cast<unsigned char>(head[i]); };
+    if (head.size() < 10 || !head.starts_with("ID3") || byte(3) == 0xFF || byte(4) == 0xFF)
+        return false;
+    for (std::size_t i = 6; i < 10; ++i)
+        if (byte(i) >= 0x80)
+            return false;
+    return true;
+}
+
+// The head goes to libavformat's own probe, without a file name, so that only the bytes count,
+// in the sizes libavformat's probing of the file would give it. A score it would read on for is
+// no recognition: random bytes score as MP3, gzip as game music.
 bool recognised(const LibAv& av, std::string_view head) {
     head = head.substr(0, std::numeric_limits<int>::max() - AVPROBE_PADDING_SIZE);
-    std::vector<unsigned char> probed(head.size() + AVPROBE_PADDING_SIZE); // zeroed, as probes want
-    std::copy(head.begin(), head.end(), probed.begin());
-    AVProbeData data{"", probed.data(), static_cast<int>(head.size()), nullptr};
-    int score = AVPROBE_SCORE_RETRY;
-    return av.probe(&data, 1, &score) != nullptr;
+    std::vector<unsigned char> probed(head.size() + AVPROBE_PADDING_SIZE);
+    std::size_t copied = 0;
+    for (std::size_t size = std::min(firstProbeSize, head.size());;
+         size = std::min(2 * size, head.size())) {
+        std::copy(head.begin() + static_cast<std::ptrdiff_t>(copied),
+                  head.begin() + static_cast<std::ptrdiff_t>(size), probed.begin() + copied);
+        std::fill_n(probed.begin() + size, AVPROBE_PADDING_SIZE, 0); // as probes want
+        copied = size;
+        AVProbeData data{"", probed.data(), static_cast<int>(size), nullptr};
+        int score = AVPROBE_SCORE_RETRY;
+        if (av.probe(&data, 1, &score) != nullptr)
+            return true;
+        if (size == head.size())
+            return false;
+    }
 }
 
 Claim claims(std::string_view head) {
     if (!mayBeMedia(head))
         return Claim::no;
     const LibAv& av = libraries();
-    return (av.failure.empty() ? recognised(av, head) : claimedUnread(head)) ? Claim::yes
-                                                                             : Claim::no;
+    if (!av.failure.empty())
+        return claimedUnread(head) ? Claim::yes : Claim::no;
+    // An ID3v2 tag (an MP3's, often with a cover larger than the head) starts no chapter file:
+    // what follows it is probed when the input is read, as far as libavformat's probing reads.
+    return startsWithId3Tag(head) || recognised(av, head) ? Claim::yes : Claim::no;
 }
 
-// An opened container, closed however reading ends.
+// Demuxers that read other inputs than the one given: named by a playlist, a script, a pattern
+// or a network description. Those that read no input of their own (AVFMT_NOFILE) are refused too.
+struct Refused {
+    std::string_view demuxer;
+    std::string_view what;
+};
+constexpr Refused refusedDemuxers[] = {
+    {"hls", "an HLS playlist names other files"},
+    {"dash", "a DASH manifest names other files"},
+    {"concat", "an ffconcat script names other files"},
+    {"imf", "an IMF composition names other files"},
+    {"vobsub", "a VobSub index names another file (its .sub)"},
+    {"mlv", "a Magic Lantern video goes on in other files"},
+    {"sdp", "a session description names network streams"},
+    {"image2", "an image sequence names other files"},
+    {"avisynth", "an AviSynth script opens other files"},
+    {"vapoursynth", "a VapourSynth script opens other files"},
+};
+
+// Why the demuxer the probe chose is refused; empty where it reads the input's own bytes only.
+std::string refusal(const AVInputFormat& format) {
+    const std::string_view name = format.name;
+    for (const Refused& refused : refusedDemuxers)
+        if (name == refused.demuxer)
+            return std::string(refused.what) + "; give the files themselves";
+    if ((format.flags & AVFMT_NOFILE) != 0)
+        return "libavformat's " + std::string(name) +
+               " reads other inputs than this file; give the files themselves";
+    return {};
+}
+
+// What libavformat reads the input through: the descriptor the run opened, not a name.
 struct Opened {
     const LibAv& av;
+    int fd;
+    AVIOContext* io = nullptr;
     AVFormatContext* media = nullptr;
-    ~Opened() { av.closeInput(&media); }
+    ~Opened() {
+        av.closeInput(&media); // leaves io alone: it is the caller's
+        if (io != nullptr)
+            av.freep(&io->buffer);
+        av.freeIo(&io);
+    }
 };
+
+int readFd(void* opaque, std::uint8_t* buffer, int size) {
+    const int fd = *static_cast<const int*>(opaque);
+    for (;;) {
+        const ssize_t n = read(fd, buffer, static_cast<std::size_t>(size));
+        if (n > 0)
+            return static_cast<int>(n);
+        if (n == 0)
+            return AVERROR_EOF;
+        if (errno != EINTR)
+            return AVERROR(errno);
+    }
+}
+
+std::int64_t seekFd(void* opaque, std::int64_t offset, int whence) {
+    const int fd = *static_cast<const int*>(opaque);
+    if ((whence & AVSEEK_SIZE) != 0) {
+        struct stat file;
+        return fstat(fd, &file) == 0 && S_ISREG(file.st_mode) ? file.st_size : AVERROR(ENOSYS);
+    }
+    const off_t at = lseek(fd, offset, whence & ~AVSEEK_FORCE);
+    return at < 0 ? AVERROR(errno) : at;
+}
+
+// Another input a demuxer would open: none is. Its parameters are libavformat's.
+int refuseToOpen( // NOLINT(readability-function-size)
+    AVFormatContext*, AVIOContext**, const char*, int, AVDictionary**) {
+    return AVERROR(EPERM);
+}
+
+constexpr int ioBufferSize = 64 * 1024;
+
+// Reads the input from its start through libavformat's own probing. Returns a negative AVERROR
+// where that fails.
+int probe(const LibAv& av, Opened& opened, const AVInputFormat*& format) {
+    if (lseek(opened.fd, 0, SEEK_SET) < 0)
+        return AVERROR(errno);
+    auto* buffer = static_cast<unsigned char*>(av.alloc(ioBufferSize));
+    if (buffer != nullptr)
+        opened.io = av.allocIo(buffer, ioBufferSize, 0, &opened.fd, readFd, nullptr, seekFd);
+    if (opened.io == nullptr) {
+        av.freep(&buffer);
+        return AVERROR(ENOMEM);
+    }
+    return av.probeBuffer(opened.io, &format, "", nullptr, 0, 0);
+}
+
+// Opens the input with the demuxer the probe chose. Returns a negative AVERROR where the input
+// cannot be read as media.
+int openMedia(const LibAv& av, Opened& opened, const AVInputFormat& format) {
+    opened.media = av.allocContext();
+    if (opened.media == nullptr)
+        return AVERROR(ENOMEM);
+    opened.media->pb = opened.io;
+    opened.media->flags |= AVFMT_FLAG_CUSTOM_IO;
+    opened.media->io_open = refuseToOpen;
+    // A demuxer that opens an input of its own hands it this list: no protocol has that name.
+    AVDictionary* options = nullptr;
+    int error = av.dictSet(&options, "protocol_whitelist", "none", 0);
+    if (error >= 0)
+        error = av.openInput(&opened.media, "", &format, &options); // frees media where it fails
+    av.dictFree(&options);
+    if (error < 0 || opened.media->duration > 0)
+        return error;
+    // Only where the header gives no length are the streams read for one (MPEG-TS, MP3 without
+    // a Xing header): where it gives one, reading them changes none (MP4, Matroska, WebM).
+    return av.findStreamInfo(opened.media, nullptr);
+}
 
 std::string errorText(const LibAv& av, int error) {
     char text[AV_ERROR_MAX_STRING_SIZE] = {};
     av.errorText(error, text, sizeof text);
     return text;
-}
-
-// Returns a negative AVERROR where the file cannot be read as media.
-int openMedia(const LibAv& av, Opened& opened, std::string_view path) {
-    // The named file only: not a URL its name may look like, nor the network a playlist in it
-    // may point to.
-    const std::string url = "file:" + std::string(path);
-    AVDictionary* options = nullptr;
-    int error = av.dictSet(&options, "protocol_whitelist", "file", 0);
-    if (error >= 0)
-        error = av.openInput(&opened.media, url.c_str(), nullptr, &options);
-    av.dictFree(&options);
-    return error < 0 ? error : av.findStreamInfo(opened.media, nullptr);
 }
 
 ChapterLine startOf(const AVChapter& chapter) {
@@ -155,11 +278,19 @@ PartRead read(Input& input, Events& events) {
     const LibAv& av = libraries();
     if (!av.failure.empty())
         return stop(events, av.failure);
-    Opened opened{av};
-    if (const int error = openMedia(av, opened, input.path); error < 0)
+    Opened opened{av, input.fd};
+    const AVInputFormat* format = nullptr;
+    if (const int error = probe(av, opened, format); error < 0)
         return stop(events, errorText(av, error));
+    if (const std::string why = refusal(*format); !why.empty())
+        return stop(events, why);
+    if (const int error = openMedia(av, opened, *format); error < 0)
+        return stop(events, errorText(av, error));
+    const std::optional<std::int64_t> length = lengthOf(*opened.media);
+    if (length)
+        events.ownLength(*length);
     handChapters(av, *opened.media, events);
-    return {false, lengthOf(*opened.media)};
+    return {false, length};
 }
 
 #else
@@ -179,4 +310,4 @@ PartRead read(Input& input, Events& events) {
 
 } // namespace
 
-const Source mediaSource{"media", claims, read, "has no title", true};
+const Source mediaSource{"media", claims, read, "has no title", true, "media file"};

@@ -47,4 +47,4 @@ PartRead read(Input& input, Events& events) {
 } // namespace
 
 // Its lines hold no line break.
-const Source simpleSource{"simple", claims, read, "has a time line but no name line", false};
+const Source simpleSource{"simple", claims, read, "has a time line but no name line", false, ""};

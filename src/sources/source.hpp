@@ -43,6 +43,9 @@ struct Events {
     // Anything else the source has to say about the input; lineNumber 0 where it is about the
     // input as a whole. fails: the run's exit status becomes 1.
     virtual void note(std::int64_t lineNumber, std::string_view message, bool fails) = 0;
+    // The input's own length, where it holds one, said before its chapters: a chapter that does
+    // not start before it is said to.
+    virtual void ownLength(std::int64_t) {}
 
   protected:
     ~Events() = default;
@@ -66,6 +69,9 @@ struct Source {
     // How messages say that a chapter has no title, in the format's own words.
     std::string_view untitled;
     bool titlesMayBreak; // its titles may hold line breaks
+    // What a part of this format is called where it gave no chapter and the run says so; empty
+    // where the source says it itself.
+    std::string_view emptyPart;
 };
 
 // The first source of the table that claims the input, reading more of it while a row before

@@ -1,0 +1,29 @@
+#!/usr/bin/env bash
+# Makes the driver harness's seeds of whole documents, one of each format chapcat reads, with
+# ffmpeg and mkvtoolnix: a tiny MP4, Matroska file and MP3 with two titled chapters, the
+# chapters XML mkvextract writes, and FFmpeg metadata with titles. Each seed is the document
+# followed by the two bytes the harness reads first, from the end: one argument (1), a whole
+# document (7). Usage: make_seeds.sh CORPUS_FOLDER
+set -euo pipefail
+corpus=$(realpath "$1")
+source "$(dirname "$0")/../scratch.sh"
+need "ffmpeg mkvtoolnix" ffmpeg mkvmerge mkvextract
+enter_scratch
+
+printf ';FFMETADATA1\ntitle=Ganz\n[CHAPTER]\nTIMEBASE=1/1000\nSTART=0\nEND=100\ntitle=Eins\n[CHAPTER]\nTIMEBASE=1/1000\nSTART=100\nEND=200\ntitle=Zwei – 終\n' \
+    > meta.txt
+for container in mp4 mkv mp3; do
+    codec=aac
+    [ "$container" = mp3 ] && codec=libmp3lame
+    ffmpeg -v error -y -f lavfi -i anullsrc=r=8000:cl=mono -i meta.txt -map 0 -map_chapters 1 \
+        -c:a "$codec" -b:a 8k -t 0.2 -fflags +bitexact "seed.$container"
+done
+printf 'CHAPTER01=00:00:00.000\nCHAPTER01NAME=Eins\nCHAPTER02=00:00:00.100\nCHAPTER02NAME=Zwei\n' \
+    > chapters.txt
+mkvmerge -q -o muxed.mkv --chapter-charset UTF-8 --chapters chapters.txt --no-chapters seed.mkv
+mkvextract muxed.mkv chapters seed.xml > /dev/null
+cp meta.txt seed.meta
+for seed in seed.mp4 seed.mkv seed.mp3 seed.xml seed.meta; do
+    { cat "$seed"; printf '\007\001'; } > "$corpus/whole-${seed#seed.}"
+done
+ls -l "$corpus"/whole-*
