@@ -19,6 +19,30 @@ NextName checked(const FileList& list, std::string_view name, bool tooLong) {
     return NextName::name;
 }
 
+// Reads on where the rest of the last read holds no separator. Returns name while there is more
+// to split, end at the end of the list, or what stops it.
+NextName readOn(FileList& list) {
+    keep(list, list.rest);
+    list.rest = {};
+    if (list.pendingTooLong) { // said at once: the rest of it may never end
+        ++list.lineNumber;
+        return NextName::tooLong;
+    }
+    std::string_view bytes;
+    const Bytes got = nextBytes(list.input, bytes);
+    if (got == Bytes::failed)
+        return NextName::failed;
+    list.rest = got == Bytes::some ? bytes : std::string_view{};
+    return got == Bytes::some ? NextName::name : NextName::end;
+}
+
+// Hands out what was kept of a name that spanned reads.
+NextName handPending(FileList& list, std::string_view& name) {
+    list.delivered = true;
+    name = list.pending;
+    return checked(list, name, list.pendingTooLong);
+}
+
 } // namespace
 
 NextName nextName(FileList& list, std::string_view& name) {
@@ -29,35 +53,26 @@ NextName nextName(FileList& list, std::string_view& name) {
     for (;;) {
         const auto separator = list.rest.find(list.separator);
         if (separator == std::string_view::npos) {
-            keep(list, list.rest);
-            if (list.pendingTooLong) { // said at once: the rest of it may never end
-                ++list.lineNumber;
-                return NextName::tooLong;
-            }
-            std::string_view bytes;
-            const Bytes got = nextBytes(list.input, bytes);
-            if (got == Bytes::failed)
-                return NextName::failed;
-            list.rest = got == Bytes::end ? std::string_view{} : bytes;
-            if (got == Bytes::some)
+            const NextName read = readOn(list);
+            if (read == NextName::name)
                 continue;
-            if (list.pending.empty() && !list.pendingTooLong)
+            if (read != NextName::end)
+                return read;
+            if (list.pending.empty())
                 return NextName::end;
             ++list.lineNumber; // the last name, without a separator
-        } else {
-            const std::string_view piece = list.rest.substr(0, separator);
-            list.rest.remove_prefix(separator + 1);
-            ++list.lineNumber;
-            if (list.pending.empty() && !list.pendingTooLong) {
-                if (piece.empty())
-                    continue;
-                name = piece; // the usual case: a name within one read, not copied
-                return checked(list, name, false);
-            }
-            keep(list, piece);
+            return handPending(list, name);
         }
-        list.delivered = true;
-        name = list.pending;
-        return checked(list, name, list.pendingTooLong);
+        const std::string_view piece = list.rest.substr(0, separator);
+        list.rest.remove_prefix(separator + 1);
+        ++list.lineNumber;
+        if (!list.pending.empty()) {
+            keep(list, piece);
+            return handPending(list, name);
+        }
+        if (!piece.empty()) {
+            name = piece; // the usual case: a name within one read, not copied
+            return checked(list, name, false);
+        }
     }
 }
