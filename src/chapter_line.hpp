@@ -21,6 +21,9 @@ struct ChapterLine {
     std::int64_t number = 0;
     std::int64_t time = 0;  // time lines only
     std::string_view title; // name lines only: a view into the line
+    // Past time, for sources that know a time to the nanosecond: 0 to 999,999. Placement rounds
+    // them away.
+    std::int32_t nanoseconds = 0;
 };
 
 // A line of that kind with nothing else to tell.

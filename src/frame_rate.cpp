@@ -128,3 +128,26 @@ bool convertFrameRate(std::int64_t& milliseconds, bool pal2Film, bool threeTwoPu
     return (!pal2Film || stretch(milliseconds, palFactorBits, palAddendBits)) &&
            (!threeTwoPulldown || stretch(milliseconds, pulldownFactorBits, pulldownAddendBits));
 }
+
+namespace {
+
+// time * numerator / denominator, to the nearest nanosecond.
+bool scale(ExactTime& time, std::int64_t numerator, std::int64_t denominator) {
+    const Int128 product = nanosecondsOf(time) * numerator; // at most 2^63 * 2^20 * 2^10
+    Int128 quotient = product / denominator;
+    const Int128 remainder = product % denominator;
+    if (2 * (remainder < 0 ? -remainder : remainder) >= denominator)
+        quotient += product < 0 ? -1 : 1;
+    const std::optional<ExactTime> scaled = timeOfNanoseconds(quotient);
+    if (scaled)
+        time = *scaled;
+    return scaled.has_value();
+}
+
+} // namespace
+
+bool convertFrameRate(ExactTime& time, bool pal2Film, bool threeTwoPulldown) {
+    if (time.nanoseconds == 0)
+        return convertFrameRate(time.milliseconds, pal2Film, threeTwoPulldown);
+    return (!pal2Film || scale(time, 1001, 960)) && (!threeTwoPulldown || scale(time, 1001, 1000));
+}

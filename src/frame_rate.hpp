@@ -1,5 +1,7 @@
 #pragma once
 
+#include "exact_time.hpp"
+
 #include <cstdint>
 
 // The doubles of the two steps, by their bits.
@@ -13,3 +15,8 @@ constexpr std::uint64_t pulldownAddendBits = 0x3FA999999999999A; // 0.05
 //   threeTwoPulldown (3:2 pulldown):      t = floor(t * 1.001 + 0.05)
 // Returns false when the result does not fit in 64 bits.
 bool convertFrameRate(std::int64_t& milliseconds, bool pal2Film, bool threeTwoPulldown);
+
+// The same for a time to the nanosecond. One in whole milliseconds is converted as above, so that
+// chapter files' times stay as they were; one with a fraction exactly, by 1001/960 and by
+// 1001/1000, to the nearest nanosecond.
+bool convertFrameRate(ExactTime& time, bool pal2Film, bool threeTwoPulldown);

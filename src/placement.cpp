@@ -4,13 +4,12 @@
 
 namespace {
 
-// T + conversion(D + time): where a time of the part's own goes.
-std::optional<std::int64_t> placeTime(const Part& part, std::int64_t time) {
-    if (__builtin_add_overflow(part.timeDelay, time, &time) ||
-        !convertFrameRate(time, part.pal2Film, part.threeTwoPulldown) ||
-        __builtin_add_overflow(part.timeOffset, time, &time))
+// T + conversion(D + time): where a time of the part's own goes, exactly.
+std::optional<ExactTime> placeTime(const Part& part, ExactTime time) {
+    if (__builtin_add_overflow(part.timeDelay, time.milliseconds, &time.milliseconds) ||
+        !convertFrameRate(time, part.pal2Film, part.threeTwoPulldown))
         return std::nullopt;
-    return time;
+    return add(part.timeOffset, time);
 }
 
 } // namespace
@@ -28,13 +27,9 @@ Part startPart(const Carried& carried, std::int64_t delay, std::optional<std::in
     part.continues = carried.anyChapter;
     if (length) {
         // The length is in output time: it is not converted.
-        std::int64_t start = part.timeDelay;
-        std::int64_t end;
-        part.endOutOfRange = !convertFrameRate(start, pal2Film, threeTwoPulldown) ||
-                             __builtin_add_overflow(part.timeOffset, start, &start) ||
-                             __builtin_add_overflow(start, *length, &end);
-        if (!part.endOutOfRange)
-            part.end = end;
+        const std::optional<ExactTime> start = placeTime(part, 0);
+        part.end = start ? add(*start, *length) : std::nullopt;
+        part.endOutOfRange = !part.end;
     }
     return part;
 }
@@ -54,10 +49,13 @@ ChapterLine place(Part& part, ChapterLine line) {
     if (line.kind != LineKind::time && line.kind != LineKind::name)
         return line; // a bad time: skipped, but reported with its number checked first
     if (line.kind == LineKind::time) {
-        const std::optional<std::int64_t> placed = placeTime(part, line.time);
-        if (!placed)
+        const std::optional<ExactTime> placed = placeTime(part, {line.time, line.nanoseconds});
+        const std::optional<std::int64_t> written = placed ? rounded(*placed) : std::nullopt;
+        if (!written)
             return lineOfKind(LineKind::timeOutOfRange);
-        line.time = part.lastTime.emplace(*placed);
+        part.lastTime = placed;
+        line.time = *written;
+        line.nanoseconds = 0;
     }
     part.placedAny = true;
     part.chapterOffset = chapterOffset;
@@ -65,17 +63,17 @@ ChapterLine place(Part& part, ChapterLine line) {
     return line;
 }
 
-std::optional<std::int64_t> partStart(const Part& part) {
+std::optional<ExactTime> partStart(const Part& part) {
     return placeTime(part, 0);
 }
 
-std::optional<std::int64_t> partEnd(const Part& part, std::optional<std::int64_t> ownLength) {
+std::optional<ExactTime> partEnd(const Part& part, std::optional<ExactTime> ownLength) {
     if (part.end || !ownLength)
         return part.end;
     return placeTime(part, *ownLength);
 }
 
-Carried endPart(const Carried& carried, const Part& part, std::optional<std::int64_t> ownLength) {
+Carried endPart(const Carried& carried, const Part& part, std::optional<ExactTime> ownLength) {
     const bool anyChapter = carried.anyChapter || part.placedAny;
     if (const auto end = partEnd(part, ownLength))
         return {part.lastChapter, *end, 0, anyChapter};

@@ -31,21 +31,28 @@ struct Run {
     std::vector<char> buffer{};             // input, reused from one input to the next
 };
 
+// A time as it is written, rounded to the millisecond.
+std::optional<std::int64_t> writtenTime(std::optional<ExactTime> time) {
+    return time ? rounded(*time) : std::nullopt;
+}
+
 // One part's events from its source: placed, then checked and written.
 struct PartEvents final : Events {
     Run& run;
     Part& part;
     std::string_view file;
-    std::int64_t given = 0;             // chapters placed
-    std::int64_t handed = 0;            // chapter lines from the source, taken or not
-    std::optional<std::int64_t> ownEnd; // where the part's own length ends it
+    std::int64_t given = 0;          // chapters placed
+    std::int64_t handed = 0;         // chapter lines from the source, taken or not
+    std::optional<std::int64_t> end; // where the part ends, as written, when that is known
+    bool endIsOwn = false;           // that end is the input's own length
 
-    PartEvents(Run& run, Part& part, std::string_view file) : run(run), part(part), file(file) {}
+    PartEvents(Run& run, Part& part, std::string_view file)
+        : run(run), part(part), file(file), end(writtenTime(part.end)) {}
 
     // Called for every chapter line: flattened, the stages below cost no calls (measured).
     [[gnu::flatten]] void chapter(const ChapterLine& line, std::int64_t lineNumber) override {
         const ChapterLine placed = place(part, line);
-        const Place where{file, lineNumber, part.end ? part.end : ownEnd, !part.end && ownEnd};
+        const Place where{file, lineNumber, end, endIsOwn};
         ++handed;
         given += placed.kind == LineKind::time ? 1 : 0;
         if (placed.kind == LineKind::time || placed.kind == LineKind::name)
@@ -59,7 +66,12 @@ struct PartEvents final : Events {
                fails ? Severity::failure : Severity::warning);
     }
 
-    void ownLength(std::int64_t length) override { ownEnd = partEnd(part, length); }
+    void ownLength(ExactTime length) override {
+        if (part.end)
+            return; // a --length= given wins
+        end = writtenTime(partEnd(part, length));
+        endIsOwn = end.has_value();
+    }
 };
 
 // Reading a regular file while appending to it would never end.
@@ -99,15 +111,24 @@ void addPartChapter(PartEvents& events, std::string_view file) {
     events.chapter({LineKind::name, 1, 0, title}, 1);
 }
 
+// A time to the microsecond, for --verbose: HH:MM:SS.mmmuuu.
+std::string preciseTimestamp(ExactTime time) {
+    const std::int32_t microseconds = time.nanoseconds / 1000;
+    return timestamp(time.milliseconds) + static_cast<char>('0' + microseconds / 100) +
+           static_cast<char>('0' + microseconds / 10 % 10) +
+           static_cast<char>('0' + microseconds % 10);
+}
+
 // Where the part went in the joined video, for --verbose.
-void sayWhere(Run& run, const PartEvents& events, std::optional<std::int64_t> ownLength) {
+void sayWhere(Run& run, const PartEvents& events, std::optional<ExactTime> ownLength) {
     const Part& part = events.part;
     const auto start = partStart(part);
     const auto end = partEnd(part, ownLength);
-    std::string text =
-        std::string(events.file) + ": starts at " + (start ? timestamp(*start) : "(out of range)");
-    if (start && end)
-        text += ", lasts " + timestamp(*end - *start) +
+    const auto length = start && end ? subtract(*end, *start) : std::nullopt;
+    std::string text = std::string(events.file) + ": starts at " +
+                       (start ? preciseTimestamp(*start) : "(out of range)");
+    if (length)
+        text += ", lasts " + preciseTimestamp(*length) +
                 (part.end ? " (--length=)" : " (from its container)");
     else
         text += ", length unknown (the next part starts at its last chapter)";
@@ -163,7 +184,7 @@ bool readPart(Run& run, const Step& step, int fd) {
         sayWhere(run, events, read.length);
     if (!flush(run.output))
         return false;
-    run.videoEnd = partEnd(part, read.length);
+    run.videoEnd = writtenTime(partEnd(part, read.length));
     run.carried = endPart(run.carried, part, read.length);
     return true;
 }

@@ -436,8 +436,8 @@ const CliCase failureCases[] = {
      {{"f", tenMinutes}},
      {"--verbose", "--length", "30:00", "f", "-d=1", "f"},
      tenMinutes + named("CHAPTER03=00:30:01.000\nCHAPTER04=00:40:01.000\n"),
-     "chapcat: f: starts at 00:00:00.000, lasts 00:30:00.000 (--length=), 2 chapters\n"
-     "chapcat: f: starts at 00:30:01.000, length unknown (the next part starts at its last "
+     "chapcat: f: starts at 00:00:00.000000, lasts 00:30:00.000000 (--length=), 2 chapters\n"
+     "chapcat: f: starts at 00:30:01.000000, length unknown (the next part starts at its last "
      "chapter), 2 chapters\n",
      0},
     {"DelaysInEveryForm",

@@ -16,7 +16,8 @@ struct RecordedEvents final : Events {
         std::string text = std::to_string(lineNumber) + ": " + kinds[static_cast<int>(line.kind)] +
                            " " + std::to_string(line.number);
         if (line.kind == LineKind::time)
-            text += " " + std::to_string(line.time);
+            text += " " + std::to_string(line.time) +
+                    (line.nanoseconds != 0 ? "+" + std::to_string(line.nanoseconds) + "ns" : "");
         if (line.kind == LineKind::name)
             text += " " + std::string(line.title);
         lines.push_back(text);
@@ -38,7 +39,7 @@ inline std::vector<std::string> readAsMedia(Input& input) {
     events.lines.push_back("claimed");
     const PartRead part = mediaSource.read(input, events);
     events.lines.push_back(part.stop     ? "stop"
-                           : part.length ? "length " + std::to_string(*part.length)
+                           : part.length ? "length " + std::to_string(*rounded(*part.length))
                                          : "no length");
     return events.lines;
 }

@@ -1,3 +1,6 @@
+#include "exact_time.hpp"
+#include "frame_rate.hpp"
+#include "placement.hpp"
 #include "timestamp.hpp"
 #include "timestamp_values.hpp"
 
@@ -170,6 +173,48 @@ TEST(ParseInteger, FollowsAtoiWithinRange) {
         const bool parsed = parseInteger(c.text, value);
         EXPECT_EQ(parsed ? std::optional(value) : std::nullopt, c.expected) << c.text;
     }
+}
+
+// Times to the nanosecond: TICKS x NUM/DEN, stretched as given, and rounded once where written.
+TEST(ExactTime, KeepsFractionsUntilWritten) {
+    const struct {
+        std::int64_t ticks, num, den;
+        Stretch stretch;
+        std::optional<ExactTime> exact;
+        std::optional<std::int64_t> written;
+    } cases[] = {
+        {63045, 1, 90000, {}, ExactTime{700, 500000}, 701},
+        {4, 1, 3, {}, ExactTime{1333, 333333}, 1333},
+        {-1, 1, 3, {}, ExactTime{-334, 666667}, -333},      // nanoseconds count up from below
+        {1, 1, 2000, {}, ExactTime{0, 500000}, 1},          // a half rounds up
+        {2, 1, 3000000000, {}, std::nullopt, std::nullopt}, // a time base past 32 bits
+        {1, 0, 1, {}, std::nullopt, std::nullopt},
+        {INT64_MAX, 1000, 1, {}, std::nullopt, std::nullopt},
+        {1000, 1, 1000, {true, false}, ExactTime{1043}, 1043},           // whole: the x87 rule
+        {10015, 1, 10000, {true, false}, ExactTime{1044, 272396}, 1044}, // a fraction: exact
+        {10015, 1, 10000, {false, true}, ExactTime{1002, 501500}, 1003},
+    };
+    for (const auto& c : cases) {
+        std::optional<ExactTime> time = ticksToTime(c.ticks, c.num, c.den);
+        if (time && !convertFrameRate(*time, c.stretch.pal2Film, c.stretch.threeTwoPulldown))
+            time.reset();
+        EXPECT_EQ(time, c.exact) << c.ticks << " x " << c.num << "/" << c.den;
+        EXPECT_EQ(time ? rounded(*time) : std::nullopt, c.written) << c.ticks;
+    }
+}
+
+// Parts whose own lengths are fractions of a millisecond follow each other exactly: the error
+// does not grow with the number of parts.
+TEST(ExactTime, LengthsAddUpExactly) {
+    const ExactTime length{61335, 500000}; // 61.3355 s
+    Carried carried;
+    for (int i = 0; i < 12; ++i) {
+        Part part = startPart(carried, 0, std::nullopt, {});
+        carried = endPart(carried, part, length);
+    }
+    EXPECT_EQ(carried.timeOffset, ExactTime(12 * 61335 + 6));
+    Part twelfth = startPart(carried, 0, std::nullopt, {});
+    EXPECT_EQ(place(twelfth, {LineKind::time, 1, 0, {}}).time, 12 * 61335 + 6);
 }
 
 } // namespace

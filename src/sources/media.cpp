@@ -234,9 +234,8 @@ ChapterLine startOf(const AVChapter& chapter) {
     const AVRational base = chapter.time_base;
     if (chapter.start == AV_NOPTS_VALUE || base.num <= 0 || base.den <= 0)
         return lineOfKind(LineKind::badTime);
-    const std::optional<std::int64_t> start =
-        ticksToMilliseconds(chapter.start, base.num, base.den);
-    return start ? ChapterLine{LineKind::time, 0, *start, {}}
+    const std::optional<ExactTime> start = ticksToTime(chapter.start, base.num, base.den);
+    return start ? ChapterLine{LineKind::time, 0, start->milliseconds, {}, start->nanoseconds}
                  : lineOfKind(LineKind::timeOutOfRange);
 }
 
@@ -266,10 +265,10 @@ void handChapters(const LibAv& av, const AVFormatContext& media, Events& events)
 }
 
 // The concat demuxer starts the next file where this one's duration ends, when it has one.
-std::optional<std::int64_t> lengthOf(const AVFormatContext& media) {
+std::optional<ExactTime> lengthOf(const AVFormatContext& media) {
     if (media.duration <= 0) // AV_NOPTS_VALUE among them
         return std::nullopt;
-    return ticksToMilliseconds(media.duration, 1, AV_TIME_BASE);
+    return ticksToTime(media.duration, 1, AV_TIME_BASE);
 }
 
 PartRead read(Input& input, Events& events) {
@@ -286,7 +285,7 @@ PartRead read(Input& input, Events& events) {
         return stop(events, why);
     if (const int error = openMedia(av, opened, *format); error < 0)
         return stop(events, errorText(av, error));
-    const std::optional<std::int64_t> length = lengthOf(*opened.media);
+    const std::optional<ExactTime> length = lengthOf(*opened.media);
     if (length)
         events.ownLength(*length);
     handChapters(av, *opened.media, events);

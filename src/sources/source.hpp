@@ -2,6 +2,7 @@
 // What every input format implements: a source reads one input and hands its chapters on.
 
 #include "chapter_line.hpp"
+#include "exact_time.hpp"
 
 #include <cstddef>
 #include <cstdint>
@@ -45,15 +46,15 @@ struct Events {
     virtual void note(std::int64_t lineNumber, std::string_view message, bool fails) = 0;
     // The input's own length, where it holds one, said before its chapters: a chapter that does
     // not start before it is said to.
-    virtual void ownLength(std::int64_t) {}
+    virtual void ownLength(ExactTime) {}
 
   protected:
     ~Events() = default;
 };
 
 struct PartRead {
-    bool stop = false;                  // the run must end here (the source has said why)
-    std::optional<std::int64_t> length; // the part's own length, where the input knows it
+    bool stop = false;               // the run must end here (the source has said why)
+    std::optional<ExactTime> length; // the part's own length, where the input knows it
 };
 
 // Whether a format claims an input by its first bytes; undecided: they begin what the format
