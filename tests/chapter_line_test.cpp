@@ -19,6 +19,18 @@ struct RewriteCase {
     Carried after; // as the next file would start, with this line the file's only line
 };
 
+// A placed line in one line: its kind, number, time and title.
+std::string describe(const ChapterLine& line) {
+    return std::to_string(static_cast<int>(line.kind)) + " #" + std::to_string(line.number) + " @" +
+           std::to_string(line.time) + " '" + std::string(line.title) + "'";
+}
+
+// What a file hands on to the next: the chapter number, the time and the delays.
+std::string describe(const Carried& carried) {
+    return std::to_string(carried.chapterOffset) + " " + std::to_string(carried.timeOffset) + " " +
+           std::to_string(carried.timeDelay);
+}
+
 // The line read, then placed in a file that starts with the carried values.
 TEST(ParseLine, ReadsAndPlacesChapterLines) {
     const RewriteCase cases[] = {
@@ -66,14 +78,9 @@ TEST(ParseLine, ReadsAndPlacesChapterLines) {
     for (const auto& c : cases) {
         Part part = startPart(c.before, 0, std::nullopt, {});
         const ChapterLine placed = place(part, parseLine(c.line));
-        EXPECT_EQ(placed.kind, c.kind) << c.line;
-        EXPECT_EQ(placed.number, c.number) << c.line;
-        EXPECT_EQ(placed.time, c.time) << c.line;
-        EXPECT_EQ(placed.title, c.title) << c.line;
-        const Carried after = endPart(c.before, part);
-        EXPECT_EQ(after.chapterOffset, c.after.chapterOffset) << c.line;
-        EXPECT_EQ(after.timeOffset, c.after.timeOffset) << c.line;
-        EXPECT_EQ(after.timeDelay, c.after.timeDelay) << c.line;
+        EXPECT_EQ(describe(placed), describe(ChapterLine{c.kind, c.number, c.time, c.title}))
+            << c.line;
+        EXPECT_EQ(describe(endPart(c.before, part)), describe(c.after)) << c.line;
     }
 }
 
@@ -103,10 +110,7 @@ TEST(ParseLine, RejectedLinesPlaceNothing) {
         const Carried before{c.chapterOffset, c.timeOffset, 7, true};
         Part part = startPart(before, 0, std::nullopt, {});
         EXPECT_EQ(place(part, parseLine(c.line)).kind, c.kind) << c.line;
-        const Carried after = endPart(before, part);
-        EXPECT_EQ(after.chapterOffset, before.chapterOffset) << c.line;
-        EXPECT_EQ(after.timeOffset, before.timeOffset) << c.line;
-        EXPECT_EQ(after.timeDelay, before.timeDelay) << c.line;
+        EXPECT_EQ(describe(endPart(before, part)), describe(before)) << c.line;
         // Nor does it count as the part's first line: a part counting from 0 still moves on.
         if (c.chapterOffset < INT64_MAX) {
             EXPECT_EQ(place(part, parseLine("CHAPTER00NAME=x")).number, c.chapterOffset + 1)

@@ -543,6 +543,14 @@ TEST(Examples, MergeBothWaysAsTheReadmeShows) {
 
 namespace {
 
+// An option as roff writes it, each '-' as '\-'.
+std::string roffEscaped(const std::string& option) {
+    std::string escaped;
+    for (char c : option)
+        escaped += c == '-' ? std::string("\\-") : std::string(1, c);
+    return escaped;
+}
+
 TEST(Help, ListsEveryOptionAndReadsNoFile) {
     ScratchDir dir;
     const ToolRun run = runTool(dir, {"missing", "-d=bad", "--help"});
@@ -554,9 +562,7 @@ TEST(Help, ListsEveryOptionAndReadsNoFile) {
                                      "--files-from=", "--files0-from=", "--part-chapters",
                                      "--verbose", "--help", "--version"}) {
         EXPECT_NE(run.out.find("\n  " + option), std::string::npos) << option;
-        std::string escaped; // roff writes each '-' as '\-'
-        for (char c : option)
-            escaped += c == '-' ? std::string("\\-") : std::string(1, c);
+        const std::string escaped = roffEscaped(option);
         EXPECT_TRUE(manual.find("\n.B " + escaped + "\n") != std::string::npos ||
                     manual.find("\n.BI " + escaped + " ") != std::string::npos)
             << option;

@@ -67,13 +67,19 @@ TEST(ConvertFrameRate, ConstantsAreTheNearestDoubles) {
 }
 
 #ifdef CHAPCAT_HAVE_X87
+// The times from, from + step, ... up to to.
+struct Times {
+    std::int64_t from;
+    std::int64_t to;
+    std::int64_t step;
+};
+
 // Counts disagreements instead of failing each one, so a fault reports once, with an example.
 template <typename Exact, typename Reference>
-void expectSameAsX87(std::int64_t from, std::int64_t to, std::int64_t step, Exact exact,
-                     Reference reference) {
+void expectSameAsX87(const Times& times, Exact exact, Reference reference) {
     std::int64_t mismatches = 0;
     std::int64_t first = 0;
-    for (std::int64_t t = from; t <= to; t += step) {
+    for (std::int64_t t = times.from; t <= times.to; t += times.step) {
         if (exact(t) != reference(t) && mismatches++ == 0)
             first = t;
     }
@@ -81,28 +87,30 @@ void expectSameAsX87(std::int64_t from, std::int64_t to, std::int64_t step, Exac
 }
 
 TEST(ConvertFrameRate, MatchesX87OnEveryTimeUpTo2000000) {
-    expectSameAsX87(-100000, 2000000, 1, palToFilm, x87PalToFilm);
-    expectSameAsX87(-100000, 2000000, 1, threeTwoPulldownTime, x87Pulldown);
+    const Times times{-100000, 2000000, 1};
+    expectSameAsX87(times, palToFilm, x87PalToFilm);
+    expectSameAsX87(times, threeTwoPulldownTime, x87Pulldown);
     expectSameAsX87(
-        -100000, 2000000, 1, [](std::int64_t t) { return converted(t, true, true); },
+        times, [](std::int64_t t) { return converted(t, true, true); },
         [](std::int64_t t) { return x87Pulldown(x87PalToFilm(t)); });
 }
 
 TEST(ConvertFrameRate, MatchesX87OnTimesEndingIn950) {
-    expectSameAsX87(950, 600000000, 1000, palToFilm, x87PalToFilm);
-    expectSameAsX87(950, 600000000, 1000, threeTwoPulldownTime, x87Pulldown);
+    const Times times{950, 600000000, 1000};
+    expectSameAsX87(times, palToFilm, x87PalToFilm);
+    expectSameAsX87(times, threeTwoPulldownTime, x87Pulldown);
     expectSameAsX87(
-        950, 600000000, 1000, [](std::int64_t t) { return converted(t, true, true); },
+        times, [](std::int64_t t) { return converted(t, true, true); },
         [](std::int64_t t) { return x87Pulldown(x87PalToFilm(t)); });
 }
 
 TEST(ConvertFrameRate, MatchesX87NearTheTopOfTheRange) {
     // Up here the product needs all 64 bits of the significand and rounds at every step.
     const std::int64_t top = INT64_MAX / 1002 * 1000;
-    expectSameAsX87(top - 200000, top, 1, threeTwoPulldownTime, x87Pulldown);
-    expectSameAsX87(-top, -top + 200000, 1, threeTwoPulldownTime, x87Pulldown);
+    expectSameAsX87({top - 200000, top, 1}, threeTwoPulldownTime, x87Pulldown);
+    expectSameAsX87({-top, -top + 200000, 1}, threeTwoPulldownTime, x87Pulldown);
     const std::int64_t palTop = INT64_MAX / 105 * 100;
-    expectSameAsX87(palTop - 200000, palTop, 1, palToFilm, x87PalToFilm);
+    expectSameAsX87({palTop - 200000, palTop, 1}, palToFilm, x87PalToFilm);
 }
 #endif
 

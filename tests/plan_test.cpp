@@ -110,7 +110,23 @@ TEST(PlanRun, OpensListsOfFiles) {
     std::remove(list.c_str());
 }
 
-// The names of a list, one at a time, wherever the reads fall: NAME|NAME|end, or LINE:problem.
+// Every name of a list, read one at a time: NAME|NAME|end, or LINE:problem; a long name by its
+// size.
+std::string namesRead(FileList& list) {
+    std::string names;
+    std::string_view name;
+    for (NextName next = NextName::name; next == NextName::name;) {
+        next = nextName(list, name);
+        names += next == NextName::end        ? "end"
+                 : next == NextName::tooLong  ? std::to_string(list.lineNumber) + ":tooLong"
+                 : next == NextName::holdsNul ? std::to_string(list.lineNumber) + ":holdsNul"
+                 : name.size() > 100          ? "<" + std::to_string(name.size()) + ">|"
+                                              : std::string(name) + "|";
+    }
+    return names;
+}
+
+// The names of a list, one at a time, wherever the reads fall.
 TEST(FileList, ReadsNamesOneAtATime) {
     const std::string spanning(200000, 'x'); // longer than one read
     const std::string overTheBound(maxLineSize + 1, 'x');
@@ -133,17 +149,7 @@ TEST(FileList, ReadsNamesOneAtATime) {
         Output output = makeOutput(STDOUT_FILENO, STDERR_FILENO); // nothing is written
         std::vector<char> buffer;
         FileList list{{fd, "list", "", buffer, output}, c.separator};
-        std::string names;
-        std::string_view name;
-        for (NextName next = NextName::name; next == NextName::name;) {
-            next = nextName(list, name);
-            names += next == NextName::end        ? "end"
-                     : next == NextName::tooLong  ? std::to_string(list.lineNumber) + ":tooLong"
-                     : next == NextName::holdsNul ? std::to_string(list.lineNumber) + ":holdsNul"
-                     : name.size() > 100          ? "<" + std::to_string(name.size()) + ">|"
-                                                  : std::string(name) + "|";
-        }
-        EXPECT_EQ(names, c.names) << c.list.substr(0, 20);
+        EXPECT_EQ(namesRead(list), c.names) << c.list.substr(0, 20);
         close(fd);
     }
 }
