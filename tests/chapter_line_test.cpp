@@ -27,7 +27,9 @@ std::string describe(const ChapterLine& line) {
 
 // What a file hands on to the next: the chapter number, the time and the delays.
 std::string describe(const Carried& carried) {
-    return std::to_string(carried.chapterOffset) + " " + std::to_string(carried.timeOffset) + " " +
+    const ExactTime time = carried.timeOffset;
+    return std::to_string(carried.chapterOffset) + " " + std::to_string(time.milliseconds) +
+           (time.nanoseconds != 0 ? "+" + std::to_string(time.nanoseconds) + "ns " : " ") +
            std::to_string(carried.timeDelay);
 }
 
