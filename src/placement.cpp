@@ -4,8 +4,17 @@
 
 namespace {
 
-// T + conversion(D + time): where a time of the part's own goes, exactly.
+// T + conversion(D + time - S): where a time of the part's own goes, exactly; S is where the
+// joining tool starts the part.
 std::optional<ExactTime> placeTime(const Part& part, ExactTime time) {
+    if (part.start) {
+        const std::optional<ExactTime> fromStart = nanosecondsOf(time) < nanosecondsOf(*part.start)
+                                                       ? ExactTime{}
+                                                       : subtract(time, *part.start);
+        if (!fromStart)
+            return std::nullopt;
+        time = *fromStart;
+    }
     if (__builtin_add_overflow(part.timeDelay, time.milliseconds, &time.milliseconds) ||
         !convertFrameRate(time, part.pal2Film, part.threeTwoPulldown))
         return std::nullopt;

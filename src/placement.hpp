@@ -30,6 +30,9 @@ struct Part {
     // fit.
     std::optional<ExactTime> end;
     bool endOutOfRange;
+    // Where the joining tool starts the part, in its own time, where that is not its 00:00:00:
+    // the part is placed from there, and a chapter before it starts there.
+    std::optional<ExactTime> start{};
 };
 
 // The conversions switched on for a part.

@@ -23,6 +23,7 @@ constexpr std::string_view filesFromOption = "--files-from";
 constexpr std::string_view files0FromOption = "--files0-from";
 constexpr std::string_view partChaptersOption = "--part-chapters";
 constexpr std::string_view verboseOption = "--verbose";
+constexpr std::string_view joinOption = "--join";
 constexpr std::string_view standardInputName = "-";
 
 constexpr std::string_view usageHead =
@@ -52,8 +53,11 @@ constexpr std::string_view usageHead =
     "  --format=FORMAT  write the list in FORMAT, one of:\n";
 
 constexpr std::string_view usageTail =
-    "  --part-chapters  give a part without chapters one at its start, titled with\n"
-    "             its file name\n"
+    "  --join=TOOL  place each part where TOOL starts it when it joins them: mkvmerge\n"
+    "             (its append: the default for simple and matroska) or ffmpeg (its\n"
+    "             concat demuxer: the default for ffmetadata)\n"
+    "  --part-chapters[=title]  give a part without chapters one at its start,\n"
+    "             titled with its file name, or with its media title tag (=title)\n"
     "  --verbose  say on standard error where each part starts, how long it is and\n"
     "             how many chapters it gave\n"
     "  --help     show this help and exit\n"
@@ -210,27 +214,47 @@ void takeFiles0From(Planning& state, const Valued& option) {
     takeList(state, option, '\0');
 }
 
-void takePartChapters(Planning& state, const Valued&) {
-    state.plan.partChapters = true;
+void takeJoin(Planning& state, const Valued& option) {
+    for (const JoinName& known : joinNames)
+        if (known.name == option.value) {
+            state.plan.join = known.join;
+            return;
+        }
+    state.error = usageError("unknown joining tool '" + std::string(option.value) +
+                             "': expected ffmpeg or mkvmerge");
+}
+
+void takePartChapters(Planning& state, const Valued& option) {
+    if (option.value.empty() || option.value == "file")
+        state.plan.partChapters = PartChapters::byFile;
+    else if (option.value == "title")
+        state.plan.partChapters = PartChapters::byTitle;
+    else
+        state.error = usageError("unknown way of naming part chapters '" +
+                                 std::string(option.value) + "': expected title or file");
 }
 
 void takeVerbose(Planning& state, const Valued&) {
     state.plan.verbose = true;
 }
 
+// Whether an option takes a value; an optional one only after '='.
+enum class Value { none, required, optional };
+
 struct LongOption {
     std::string_view name;
-    bool takesValue;
+    Value value;
     void (*take)(Planning& state, const Valued& option);
 };
 
 constexpr LongOption longOptions[] = {
-    {lengthOption, true, takeLength},
-    {formatOption, true, takeFormat},
-    {filesFromOption, true, takeFilesFrom},
-    {files0FromOption, true, takeFiles0From},
-    {partChaptersOption, false, takePartChapters},
-    {verboseOption, false, takeVerbose},
+    {lengthOption, Value::required, takeLength},
+    {formatOption, Value::required, takeFormat},
+    {filesFromOption, Value::required, takeFilesFrom},
+    {files0FromOption, Value::required, takeFiles0From},
+    {partChaptersOption, Value::optional, takePartChapters},
+    {verboseOption, Value::none, takeVerbose},
+    {joinOption, Value::required, takeJoin},
 };
 
 // How many single-character edits turn a into b.
@@ -277,7 +301,7 @@ std::string nearestOption(std::string_view name) {
 // How many arguments an option takes, its value included, where it is not acted on.
 std::size_t argumentsTaken(std::string_view arg, const char* next) {
     for (const LongOption& option : longOptions)
-        if (option.takesValue && arg == option.name && next != nullptr)
+        if (option.value == Value::required && arg == option.name && next != nullptr)
             return 2;
     return 1;
 }
@@ -290,16 +314,19 @@ std::size_t takeLongOption(Planning& state, std::string_view arg, const char* ne
     for (const LongOption& option : longOptions) {
         if (option.name != name)
             continue;
-        if (!option.takesValue && equals != std::string_view::npos)
+        const bool hasEquals = equals != std::string_view::npos;
+        if (option.value == Value::none && hasEquals)
             state.error = usageError("option '" + std::string(name) + "' takes no value");
-        else if (option.takesValue && equals == std::string_view::npos && next == nullptr)
+        else if (option.value == Value::required && !hasEquals && next == nullptr)
             state.error = usageError("option '" + std::string(name) + "' needs a value");
         if (state.error)
             return 1;
-        const bool valueNext = option.takesValue && equals == std::string_view::npos;
-        const std::string_view value = valueNext ? std::string_view(next) : arg.substr(equals + 1);
-        option.take(state, {std::string(name) + (option.takesValue ? "=" : "") + std::string(value),
-                            value});
+        const bool valueNext = option.value == Value::required && !hasEquals;
+        const std::string_view value = valueNext   ? std::string_view(next)
+                                       : hasEquals ? arg.substr(equals + 1)
+                                                   : std::string_view{};
+        const bool valued = valueNext || hasEquals;
+        option.take(state, {std::string(name) + (valued ? "=" : "") + std::string(value), value});
         return valueNext ? 2 : 1;
     }
     state.error = usageError("unknown option '" + std::string(arg) + "'" + nearestOption(name));

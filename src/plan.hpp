@@ -1,5 +1,6 @@
 #pragma once
 
+#include "join.hpp"
 #include "writers/writer.hpp"
 
 #include <cstdint>
@@ -14,6 +15,12 @@
 struct ListOfFiles {
     int fd;
     char separator;
+};
+
+enum class PartChapters {
+    none,
+    byFile,  // titled with the part's file name
+    byTitle, // with its media title tag, else its file name
 };
 
 // One input to read, or a list of them, with the options in force for it (for a list: the delay
@@ -31,9 +38,10 @@ struct Step {
 struct Plan {
     std::vector<Step> steps;
     const Writer* writer = writers().front();
-    bool partChapters = false; // a part without chapters gets one, titled with its file name
-    bool verbose = false;      // say where each part goes
-    std::vector<std::string> warnings; // about arguments that were ignored
+    PartChapters partChapters = PartChapters::none; // a part without chapters gets one
+    bool verbose = false;                           // say where each part goes
+    std::optional<Join> join;                       // as given; else the writer's
+    std::vector<std::string> warnings;              // about arguments that were ignored
 };
 
 // A run that ends before reading anything: help, version or a usage error.

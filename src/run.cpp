@@ -23,8 +23,9 @@ namespace {
 struct Run {
     Output& output;
     Chapters chapters;
-    bool partChapters;
+    PartChapters partChapters;
     bool verbose;
+    Join join;
     bool hinted = false; // --part-chapters was suggested
     Carried carried{};
     std::optional<std::int64_t> videoEnd{}; // where the last part ends, when its length is known
@@ -66,7 +67,10 @@ struct PartEvents final : Events {
                fails ? Severity::failure : Severity::warning);
     }
 
-    void ownLength(ExactTime length) override {
+    void ownExtent(ExactTime start, ExactTime length) override {
+        // The first part is where the joined file starts: it is not moved.
+        if (run.chapters.part != 1 && start != ExactTime{})
+            part.start = start;
         if (part.end)
             return; // a --length= given wins
         end = writtenTime(partEnd(part, length));
@@ -101,12 +105,15 @@ std::optional<int> openInput(const Step& step, Streams streams, Output& output) 
     return fd;
 }
 
-// A part that gave no chapter of its own gets one at its start, titled with its file name.
-void addPartChapter(PartEvents& events, std::string_view file) {
+// A part that gave no chapter of its own gets one at its start, titled with its media title
+// (where that is asked for and it has one), else its file name.
+void addPartChapter(PartEvents& events, std::string_view file, std::string_view mediaTitle) {
     // Its name without folder and extension; a leading dot starts a name, not an extension.
     std::string_view title = file.substr(file.find_last_of('/') + 1);
     if (const auto dot = title.find_last_of('.'); dot != 0 && dot != std::string_view::npos)
         title = title.substr(0, dot);
+    if (!mediaTitle.empty())
+        title = mediaTitle;
     events.chapter({LineKind::time, 1, 0, {}}, 1);
     events.chapter({LineKind::name, 1, 0, title}, 1);
 }
@@ -121,6 +128,7 @@ std::string preciseTimestamp(ExactTime time) {
 
 // Where the part went in the joined video, for --verbose.
 void sayWhere(Run& run, const PartEvents& events, std::optional<ExactTime> ownLength) {
+    const std::string_view rule = joinNames[static_cast<int>(run.join)].rule;
     const Part& part = events.part;
     const auto start = partStart(part);
     const auto end = partEnd(part, ownLength);
@@ -129,7 +137,7 @@ void sayWhere(Run& run, const PartEvents& events, std::optional<ExactTime> ownLe
                        (start ? preciseTimestamp(*start) : "(out of range)");
     if (length)
         text += ", lasts " + preciseTimestamp(*length) +
-                (part.end ? " (--length=)" : " (from its container)");
+                (part.end ? " (--length=)" : " (" + std::string(rule) + ")");
     else
         text += ", length unknown (the next part starts at its last chapter)";
     text += ", " + std::to_string(events.given) + (events.given == 1 ? " chapter" : " chapters");
@@ -139,7 +147,7 @@ void sayWhere(Run& run, const PartEvents& events, std::optional<ExactTime> ownLe
 // A part that gave nothing must not pass unsaid, whatever its format: a text part without
 // chapter lines is not. kind: what the format calls such a part.
 void sayWhatPartLacks(Run& run, PartEvents& events, const PartRead& read, std::string_view kind) {
-    if (events.handed > 0 || run.partChapters)
+    if (events.handed > 0 || run.partChapters != PartChapters::none)
         return;
     if (!read.length && !events.part.end) {
         events.note(0,
@@ -166,6 +174,7 @@ bool readPart(Run& run, const Step& step, int fd) {
                Severity::failure);
     ++run.chapters.part;
     Input input{fd, step.name, step.standardInput ? "" : step.name, run.buffer, run.output};
+    input.join = run.join;
     PartEvents events(run, part, step.name);
     const Source* source = startInput(input) ? detect(input) : nullptr;
     if (source == nullptr)
@@ -177,8 +186,9 @@ bool readPart(Run& run, const Step& step, int fd) {
         return false;
     if (!source->emptyPart.empty())
         sayWhatPartLacks(run, events, read, source->emptyPart);
-    if (run.partChapters && !part.placedAny)
-        addPartChapter(events, step.name);
+    if (run.partChapters != PartChapters::none && !part.placedAny)
+        addPartChapter(events, step.name,
+                       run.partChapters == PartChapters::byTitle ? read.title : "");
     endChapters(run.chapters, step.name, part.end || read.length);
     if (run.verbose)
         sayWhere(run, events, read.length);
@@ -250,7 +260,11 @@ bool readList(Run& run, const Step& step, Streams streams) {
 int runPlan(const Plan& plan, Streams streams, Output& output) {
     for (const std::string& warning : plan.warnings)
         report(output, warning);
-    Run run{output, {*plan.writer, output}, plan.partChapters, plan.verbose};
+    Run run{output,
+            {*plan.writer, output},
+            plan.partChapters,
+            plan.verbose,
+            plan.join.value_or(plan.writer->join)};
     beginChapters(run.chapters);
     bool stopped = false;
     try {

@@ -32,7 +32,10 @@ std::string describe(const std::variant<Answer, Plan>& planned) {
         text += step.delay != 0 ? " d" + std::to_string(step.delay) : "";
         text += step.length ? " l" + std::to_string(*step.length) : "";
     }
-    text += plan.partChapters ? " +part-chapters" : "";
+    text += plan.partChapters == PartChapters::byFile    ? " +part-chapters"
+            : plan.partChapters == PartChapters::byTitle ? " +part-chapters=title"
+                                                         : "";
+    text += plan.join ? " +join=" + std::string(joinNames[static_cast<int>(*plan.join)].name) : "";
     text += plan.verbose ? " +verbose" : "";
     for (const std::string& warning : plan.warnings)
         text += " [" + warning + "]";
@@ -74,6 +77,13 @@ TEST(PlanRun, ReadsTheCommandLineOnce) {
         {{"--verbose", "a", "--part-chapters"}, "simple a +part-chapters +verbose"},
         {{"a", "--length"}, "2 option '--length' needs a value" + tryHelp},
         {{"--verbose=yes"}, "2 option '--verbose' takes no value" + tryHelp},
+        {{"--part-chapters=title", "--join", "ffmpeg", "a"},
+         "simple a +part-chapters=title +join=ffmpeg"},
+        {{"--part-chapters=file", "--join=mkvmerge"}, "simple +part-chapters +join=mkvmerge"},
+        {{"--part-chapters", "title"}, "simple title +part-chapters"}, // a value only after =
+        {{"--part-chapters=number"},
+         "2 unknown way of naming part chapters 'number': expected title or file" + tryHelp},
+        {{"--join=cat"}, "2 unknown joining tool 'cat': expected ffmpeg or mkvmerge" + tryHelp},
         {{"--lenght=63.231", "a"},
          "2 unknown option '--lenght=63.231'; did you mean '--length'?" + tryHelp},
         {{"--d=5", "a"}, "2 unknown option '--d=5'; did you mean '-d='?" + tryHelp},

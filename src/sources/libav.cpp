@@ -50,7 +50,12 @@ bool lookUpFormat(LibAv& av) {
            LOOK_UP(av.format, av.allocContext, avformat_alloc_context) &&
            LOOK_UP(av.format, av.openInput, avformat_open_input) &&
            LOOK_UP(av.format, av.findStreamInfo, avformat_find_stream_info) &&
-           LOOK_UP(av.format, av.closeInput, avformat_close_input);
+           LOOK_UP(av.format, av.closeInput, avformat_close_input) &&
+           LOOK_UP(av.format, av.readFrame, av_read_frame) &&
+           LOOK_UP(av.format, av.seekFrame, av_seek_frame) &&
+           LOOK_UP(av.format, av.allocPacket, av_packet_alloc) &&
+           LOOK_UP(av.format, av.freePacket, av_packet_free) &&
+           LOOK_UP(av.format, av.unrefPacket, av_packet_unref);
 }
 
 bool lookUpUtil(LibAv& av, decltype(&av_log_set_level)& setLogLevel) {

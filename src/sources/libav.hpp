@@ -25,6 +25,11 @@ struct LibAv {
     decltype(&avformat_open_input) openInput = nullptr;
     decltype(&avformat_find_stream_info) findStreamInfo = nullptr;
     decltype(&avformat_close_input) closeInput = nullptr;
+    decltype(&av_read_frame) readFrame = nullptr;
+    decltype(&av_seek_frame) seekFrame = nullptr;
+    decltype(&av_packet_alloc) allocPacket = nullptr; // libavcodec's, which libavformat loads
+    decltype(&av_packet_free) freePacket = nullptr;
+    decltype(&av_packet_unref) unrefPacket = nullptr;
     decltype(&av_malloc) alloc = nullptr;
     decltype(&av_freep) freep = nullptr;
     decltype(&av_dict_get) dictGet = nullptr;

@@ -14,6 +14,7 @@
 #include <cerrno>
 #include <cstring>
 #include <limits>
+#include <new>
 #include <string>
 #include <sys/stat.h>
 #include <unistd.h>
@@ -148,6 +149,7 @@ struct Opened {
     int fd;
     AVIOContext* io = nullptr;
     AVFormatContext* media = nullptr;
+    bool streamsRead = false; // avformat_find_stream_info ran, which may run only once
     ~Opened() {
         av.closeInput(&media); // leaves io alone: it is the caller's
         if (io != nullptr)
@@ -221,6 +223,7 @@ int openMedia(const LibAv& av, Opened& opened, const AVInputFormat& format) {
         return error;
     // Only where the header gives no length are the streams read for one (MPEG-TS, MP3 without
     // a Xing header): where it gives one, reading them changes none (MP4, Matroska, WebM).
+    opened.streamsRead = true;
     return av.findStreamInfo(opened.media, nullptr);
 }
 
@@ -271,6 +274,97 @@ std::optional<ExactTime> lengthOf(const AVFormatContext& media) {
     return ticksToTime(media.duration, 1, AV_TIME_BASE);
 }
 
+// A time in a stream's time base, in nanoseconds.
+Int128 nanosecondsOf(std::int64_t ticks, AVRational base) {
+    return Int128{ticks} * base.num * 1'000'000'000 / base.den;
+}
+
+// How long a frame of the stream lasts, exactly where its parameters tell: an audio frame by its
+// samples, a video frame by the frame rate where the packet's duration is that rounded to ticks.
+Int128 frameNanoseconds(const AVStream& stream, const AVPacket& packet) {
+    const AVCodecParameters& codec = *stream.codecpar;
+    if (codec.codec_type == AVMEDIA_TYPE_AUDIO && codec.frame_size > 0 && codec.sample_rate > 0)
+        return Int128{codec.frame_size} * 1'000'000'000 / codec.sample_rate;
+    const Int128 given = nanosecondsOf(packet.duration, stream.time_base);
+    const AVRational rate = stream.avg_frame_rate;
+    if (codec.codec_type != AVMEDIA_TYPE_VIDEO || rate.num <= 0 || rate.den <= 0)
+        return given;
+    const Int128 frame = Int128{rate.den} * 1'000'000'000 / rate.num;
+    const Int128 tick = nanosecondsOf(1, stream.time_base);
+    return given - frame <= tick && frame - given <= tick ? frame : given;
+}
+
+// Where a stream's frames are: a Matroska block's laced frames share its position, and only the
+// first has an exact time; the others follow it by their durations.
+struct Block {
+    std::int64_t position = -1;
+    std::int64_t pts = AV_NOPTS_VALUE;
+    Int128 frames = 0; // nanoseconds of the block's frames so far
+};
+
+// Where mkvmerge appends the next part: after this one's last frame, the latest of every
+// stream's frame times plus their exact durations. Its last seconds are enough to read.
+std::optional<ExactTime> lastFrameEnd(const LibAv& av, AVFormatContext& media) {
+    constexpr std::int64_t lastSeconds = 10;
+    if (media.duration > 2 * lastSeconds * AV_TIME_BASE)
+        av.seekFrame(&media, -1, media.duration - lastSeconds * AV_TIME_BASE,
+                     AVSEEK_FLAG_BACKWARD); // where it cannot, all is read
+    AVPacket* packet = av.allocPacket();
+    if (packet == nullptr)
+        throw std::bad_alloc();
+    std::vector<Block> blocks(media.nb_streams);
+    std::optional<Int128> latest;
+    while (av.readFrame(&media, packet) >= 0) {
+        const auto index = static_cast<std::size_t>(packet->stream_index);
+        const AVStream& stream = *media.streams[index];
+        if (index >= blocks.size()) // a stream found while reading
+            blocks.resize(media.nb_streams);
+        Block& block = blocks[index];
+        if (packet->pos < 0 || packet->pos != block.position || block.pts == AV_NOPTS_VALUE)
+            block = {packet->pos, packet->pts, 0};
+        const AVRational base = stream.time_base;
+        if (base.num <= 0 || base.den <= 0) {
+            av.unrefPacket(packet);
+            continue;
+        }
+        block.frames += frameNanoseconds(stream, *packet);
+        if (block.pts != AV_NOPTS_VALUE) {
+            const Int128 end = nanosecondsOf(block.pts, stream.time_base) + block.frames;
+            latest = latest ? std::max(*latest, end) : end;
+        }
+        av.unrefPacket(packet);
+    }
+    av.freePacket(&packet);
+    return latest ? timeOfNanoseconds(*latest) : std::nullopt;
+}
+
+// Where the joining tool starts the part in its own time, and where it ends it.
+struct Extent {
+    ExactTime start;
+    std::optional<ExactTime> end;
+};
+
+Extent extentOf(const LibAv& av, Opened& opened, Join join) {
+    AVFormatContext& media = *opened.media;
+    const std::optional<ExactTime> duration = lengthOf(media);
+    if (join != Join::mkvmerge)
+        return {{}, duration};
+    // Audio frames' sizes are known once the streams are looked into.
+    if (!opened.streamsRead && av.findStreamInfo(&media, nullptr) < 0)
+        return {{}, duration};
+    opened.streamsRead = true;
+    const ExactTime start = media.start_time == AV_NOPTS_VALUE
+                                ? ExactTime{}
+                                : ticksToTime(media.start_time, 1, AV_TIME_BASE).value_or(0);
+    const std::optional<ExactTime> end = lastFrameEnd(av, media);
+    return end ? Extent{start, end} : Extent{{}, duration};
+}
+
+std::string titleOf(const LibAv& av, const AVFormatContext& media) {
+    const AVDictionaryEntry* title = av.dictGet(media.metadata, "title", nullptr, 0);
+    return title ? std::string(title->value, strnlen(title->value, maxLineSize)) : std::string();
+}
+
 PartRead read(Input& input, Events& events) {
     if (const char* why = unreadable(input))
         return stop(events, why);
@@ -285,11 +379,11 @@ PartRead read(Input& input, Events& events) {
         return stop(events, why);
     if (const int error = openMedia(av, opened, *format); error < 0)
         return stop(events, errorText(av, error));
-    const std::optional<ExactTime> length = lengthOf(*opened.media);
-    if (length)
-        events.ownLength(*length);
+    const Extent extent = extentOf(av, opened, input.join);
+    if (extent.end)
+        events.ownExtent(extent.start, *extent.end);
     handChapters(av, *opened.media, events);
-    return {false, length};
+    return {false, extent.end, titleOf(av, *opened.media)};
 }
 
 #else

@@ -3,6 +3,7 @@
 
 #include "chapter_line.hpp"
 #include "exact_time.hpp"
+#include "join.hpp"
 
 #include <cstddef>
 #include <cstdint>
@@ -23,6 +24,7 @@ struct Input {
     std::string_view head{};   // what detection read and no source has taken yet
     bool ended = false;        // the input has no more bytes
     int error = 0;             // errno of a failed read
+    Join join = Join::ffmpeg;  // the tool that joins the parts, which decides where they start
 };
 
 // Reads the start of the input into the buffer for detection: as much as one read gives, and
@@ -44,9 +46,9 @@ struct Events {
     // Anything else the source has to say about the input; lineNumber 0 where it is about the
     // input as a whole. fails: the run's exit status becomes 1.
     virtual void note(std::int64_t lineNumber, std::string_view message, bool fails) = 0;
-    // The input's own length, where it holds one, said before its chapters: a chapter that does
-    // not start before it is said to.
-    virtual void ownLength(ExactTime) {}
+    // Where the joining tool starts the input in its own time, and where it ends it (its own
+    // length), where the input knows them; said before its chapters, which are placed by them.
+    virtual void ownExtent(ExactTime /*start*/, ExactTime /*length*/) {}
 
   protected:
     ~Events() = default;
@@ -55,6 +57,7 @@ struct Events {
 struct PartRead {
     bool stop = false;               // the run must end here (the source has said why)
     std::optional<ExactTime> length; // the part's own length, where the input knows it
+    std::string title{};             // its title, where it is media that has one
 };
 
 // Whether a format claims an input by its first bytes; undecided: they begin what the format

@@ -80,6 +80,7 @@ void end(WriterState&, Output&) {}
 
 } // namespace
 
-const Writer ffmetadataWriter{
-    "ffmetadata", "FFmpeg metadata (for ffmpeg's -map_chapters)", begin, nullptr, chapter, end,
-    lost};
+const Writer ffmetadataWriter{"ffmetadata", "FFmpeg metadata (for ffmpeg's -map_chapters)",
+                              begin,        nullptr,
+                              chapter,      end,
+                              lost,         Join::ffmpeg};

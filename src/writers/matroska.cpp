@@ -123,6 +123,7 @@ std::string_view lost(const Chapter&) {
 
 } // namespace
 
-const Writer matroskaWriter{
-    "matroska", "Matroska chapters XML (for mkvmerge --chapters)", begin, nullptr, chapter, end,
-    lost};
+const Writer matroskaWriter{"matroska", "Matroska chapters XML (for mkvmerge --chapters)",
+                            begin,      nullptr,
+                            chapter,    end,
+                            lost,       Join::mkvmerge};

@@ -45,5 +45,5 @@ std::string_view lost(const Chapter& chapter) {
 
 } // namespace
 
-const Writer simpleWriter{"simple", "CHAPTERnn= lines (the default)", begin, line, nullptr, end,
-                          lost};
+const Writer simpleWriter{
+    "simple", "CHAPTERnn= lines (the default)", begin, line, nullptr, end, lost, Join::mkvmerge};

@@ -2,6 +2,7 @@
 // What every output format implements: a writer turns the joined chapters into its text.
 
 #include "chapter_line.hpp"
+#include "join.hpp"
 #include "output.hpp"
 #include "timestamp.hpp"
 
@@ -48,6 +49,8 @@ struct Writer {
     // What the format's readers would lose of a chapter as written, said before it is: a
     // warning, or empty.
     std::string_view (*lost)(const Chapter& chapter);
+    // The tool that usually joins the parts whose chapters this format is for.
+    Join join;
 };
 
 // The first time that Matroska and ffmpeg, holding nanoseconds in 64 bits, cannot keep.
