@@ -124,6 +124,7 @@ const std::pair<const char*, std::string> madeByFfmpeg[] = {
     {"chapters.mp4", mp4Chapters},
     {"chapters.mkv", mkvChapters},
     {"plain.mkv", ""},
+    {"titled.mkv", ";FFMETADATA1\ntitle=Kapitel 1: Der Anfang\n"},
     {"long.mkv", ";FFMETADATA1\n[CHAPTER]\nTIMEBASE=1/1000\nSTART=0\nEND=700\ntitle=" +
                      std::string(maxLineSize + 1, 'x') +
                      "\n[CHAPTER]\nTIMEBASE=1/1000\nSTART=700\nEND=900\ntitle=Kurz\n"},
@@ -515,6 +516,7 @@ struct MediaRunCase {
     std::vector<std::string> args;
     std::string err; // "{L}" stands for the length of late.mkv, "{L+}" for it plus 2.8 s
     int status;
+    std::string outHolds{};
 };
 
 const std::string hint = "no chapters in this media file; --part-chapters gives each such part "
@@ -536,6 +538,16 @@ const MediaRunCase mediaRunCases[] = {
      "chapcat: late.mkv:3: chapter 03 ({L+}) starts after the end of its part ({L})\n",
      0},
     {"LengthGivenOverridesOwn", {"--length=9", "late.mkv"}, "", 0},
+    {"PartChaptersByTitleTag",
+     {"--part-chapters=title", "titled.mkv"},
+     "",
+     0,
+     "CHAPTER01NAME=Kapitel 1: Der Anfang\n"},
+    {"PartChaptersByFileWithoutTitleTag",
+     {"--part-chapters=title", "plain.mkv"},
+     "",
+     0,
+     "CHAPTER01NAME=plain\n"},
 };
 
 void PrintTo(const MediaRunCase& c, std::ostream* os) {
@@ -551,7 +563,7 @@ TEST_P(MediaRun, Says) {
     ASSERT_FALSE(files.empty()) << "ffmpeg could not make the media files";
     const MediaRunCase& c = GetParam();
     ScratchDir dir;
-    for (const char* file : {"raw.h264", "plain.mkv", "late.mkv"})
+    for (const char* file : {"raw.h264", "plain.mkv", "late.mkv", "titled.mkv"})
         std::filesystem::create_symlink(files / file, dir.path() / file);
     std::string err = c.err;
     const std::int64_t length = probedMilliseconds(files / "late.mkv");
@@ -561,6 +573,7 @@ TEST_P(MediaRun, Says) {
     const ToolRun run = runTool(dir, c.args);
     EXPECT_EQ(run.err, err);
     EXPECT_EQ(run.status, c.status);
+    EXPECT_NE(run.out.find(c.outHolds), std::string::npos) << run.out;
 }
 
 INSTANTIATE_TEST_SUITE_P(MediaSource, MediaRun, testing::ValuesIn(mediaRunCases),

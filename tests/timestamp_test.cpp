@@ -217,4 +217,21 @@ TEST(ExactTime, LengthsAddUpExactly) {
     EXPECT_EQ(place(twelfth, {LineKind::time, 1, 0, {}}).time, 12 * 61335 + 6);
 }
 
+// A part that the joining tool starts at its first timestamp S: placed from S, and a chapter
+// before S starts where the part does.
+TEST(ExactTime, PartsStartWhereTheJoiningToolStartsThem) {
+    const ExactTime start{479, 333333};
+    Part part = startPart({0, 10000, 0}, 0, std::nullopt, {});
+    part.start = start;
+    const struct {
+        ExactTime own;
+        std::int64_t placed;
+    } cases[] = {{0, 10000}, {start, 10000}, {1000, 10521}, {{1000, 500000}, 10521}};
+    for (const auto& c : cases)
+        EXPECT_EQ(place(part, {LineKind::time, 1, c.own.milliseconds, {}, c.own.nanoseconds}).time,
+                  c.placed)
+            << c.own.milliseconds;
+    EXPECT_EQ(partEnd(part, ExactTime{2000}), ExactTime(11520, 666667));
+}
+
 } // namespace
