@@ -221,7 +221,7 @@ void takeJoin(Planning& state, const Valued& option) {
             return;
         }
     state.error = usageError("unknown joining tool '" + std::string(option.value) +
-                             "': expected ffmpeg or mkvmerge");
+                             "': expected ffmpeg, ffmpeg-filter or mkvmerge");
 }
 
 void takePartChapters(Planning& state, const Valued& option) {

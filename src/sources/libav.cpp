@@ -55,7 +55,8 @@ bool lookUpFormat(LibAv& av) {
            LOOK_UP(av.format, av.seekFrame, av_seek_frame) &&
            LOOK_UP(av.format, av.allocPacket, av_packet_alloc) &&
            LOOK_UP(av.format, av.freePacket, av_packet_free) &&
-           LOOK_UP(av.format, av.unrefPacket, av_packet_unref);
+           LOOK_UP(av.format, av.unrefPacket, av_packet_unref) &&
+           LOOK_UP(av.format, av.sideData, av_packet_get_side_data);
 }
 
 bool lookUpUtil(LibAv& av, decltype(&av_log_set_level)& setLogLevel) {

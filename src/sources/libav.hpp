@@ -30,6 +30,7 @@ struct LibAv {
     decltype(&av_packet_alloc) allocPacket = nullptr; // libavcodec's, which libavformat loads
     decltype(&av_packet_free) freePacket = nullptr;
     decltype(&av_packet_unref) unrefPacket = nullptr;
+    decltype(&av_packet_get_side_data) sideData = nullptr;
     decltype(&av_malloc) alloc = nullptr;
     decltype(&av_freep) freep = nullptr;
     decltype(&av_dict_get) dictGet = nullptr;

@@ -338,6 +338,52 @@ std::optional<ExactTime> lastFrameEnd(const LibAv& av, AVFormatContext& media) {
     return latest ? timeOfNanoseconds(*latest) : std::nullopt;
 }
 
+// A little-endian 32-bit count from side data.
+std::int64_t countAt(const std::uint8_t* data, std::size_t at) {
+    return std::int64_t{data[at]} | std::int64_t{data[at + 1]} << 8 |
+           std::int64_t{data[at + 2]} << 16 | std::int64_t{data[at + 3]} << 24;
+}
+
+// Where ffmpeg's concat filter, which decodes the parts, starts the next part: after this one's
+// sound as it decodes, its frames' samples less the encoder delay skipped at its start and the
+// padding said to be skipped at its end. A frame decodes whole, padding and all, whatever the
+// container's last packet duration says (AAC in MP4).
+std::optional<ExactTime> decodedEnd(const LibAv& av, AVFormatContext& media) {
+    int audio = -1;
+    for (unsigned i = 0; i < media.nb_streams && audio < 0; ++i)
+        if (media.streams[i]->codecpar->codec_type == AVMEDIA_TYPE_AUDIO)
+            audio = static_cast<int>(i);
+    const int rate = audio < 0 ? 0 : media.streams[audio]->codecpar->sample_rate;
+    const int frameSize = audio < 0 ? 0 : media.streams[audio]->codecpar->frame_size;
+    if (rate <= 0)
+        return std::nullopt;
+    AVPacket* packet = av.allocPacket();
+    if (packet == nullptr)
+        throw std::bad_alloc();
+    Int128 ticks = 0;         // of packets of frames of no fixed size
+    Int128 samples = 0;       // of frames of a fixed size
+    std::int64_t skipped = 0; // samples
+    std::int64_t lastPadding = 0;
+    bool first = true;
+    while (av.readFrame(&media, packet) >= 0) {
+        if (packet->stream_index == audio) {
+            ticks += frameSize > 0 ? 0 : packet->duration;
+            samples += frameSize;
+            std::size_t size = 0;
+            const std::uint8_t* skip = av.sideData(packet, AV_PKT_DATA_SKIP_SAMPLES, &size);
+            skipped += skip != nullptr && size >= 8 && first ? countAt(skip, 0) : 0;
+            lastPadding = skip != nullptr && size >= 8 ? countAt(skip, 4) : 0;
+            first = false;
+        }
+        av.unrefPacket(packet);
+    }
+    av.freePacket(&packet);
+    const AVRational base = media.streams[audio]->time_base;
+    const Int128 nanoseconds = ticks * base.num * 1'000'000'000 / std::max(base.den, 1) +
+                               (samples - skipped - lastPadding) * 1'000'000'000 / rate;
+    return first ? std::nullopt : timeOfNanoseconds(nanoseconds);
+}
+
 // Where the joining tool starts the part in its own time, and where it ends it.
 struct Extent {
     ExactTime start;
@@ -347,12 +393,16 @@ struct Extent {
 Extent extentOf(const LibAv& av, Opened& opened, Join join) {
     AVFormatContext& media = *opened.media;
     const std::optional<ExactTime> duration = lengthOf(media);
-    if (join != Join::mkvmerge)
+    if (join == Join::ffmpeg)
         return {{}, duration};
     // Audio frames' sizes are known once the streams are looked into.
     if (!opened.streamsRead && av.findStreamInfo(&media, nullptr) < 0)
         return {{}, duration};
     opened.streamsRead = true;
+    if (join == Join::ffmpegFilter) {
+        const std::optional<ExactTime> decoded = decodedEnd(av, media);
+        return {{}, decoded ? decoded : duration};
+    }
     const ExactTime start = media.start_time == AV_NOPTS_VALUE
                                 ? ExactTime{}
                                 : ticksToTime(media.start_time, 1, AV_TIME_BASE).value_or(0);
