@@ -54,8 +54,9 @@ constexpr std::string_view usageHead =
 
 constexpr std::string_view usageTail =
     "  --join=TOOL  place each part where TOOL starts it when it joins them: mkvmerge\n"
-    "             (its append: the default for simple and matroska) or ffmpeg (its\n"
-    "             concat demuxer: the default for ffmetadata)\n"
+    "             (its append: the default for simple and matroska), ffmpeg (its\n"
+    "             concat demuxer: the default for ffmetadata) or ffmpeg-filter (its\n"
+    "             concat filter, which decodes: for audiobooks)\n"
     "  --part-chapters[=title]  give a part without chapters one at its start,\n"
     "             titled with its file name, or with its media title tag (=title)\n"
     "  --verbose  say on standard error where each part starts, how long it is and\n"

@@ -560,11 +560,12 @@ TEST(Help, ListsEveryOptionAndReadsNoFile) {
     const std::string manual = readWhole(CHAPCAT_SOURCE_DIR "/chapcat.1");
     for (const std::string option : {"-d=", "--length=", "--format=", "-p", "-t", "-n",
                                      "--files-from=", "--files0-from=", "--part-chapters",
-                                     "--verbose", "--help", "--version"}) {
+                                     "--join=", "--verbose", "--help", "--version"}) {
         EXPECT_NE(run.out.find("\n  " + option), std::string::npos) << option;
         const std::string escaped = roffEscaped(option);
         EXPECT_TRUE(manual.find("\n.B " + escaped + "\n") != std::string::npos ||
-                    manual.find("\n.BI " + escaped + " ") != std::string::npos)
+                    manual.find("\n.BI " + escaped + " ") != std::string::npos ||
+                    manual.find("\n.BR " + escaped + " ") != std::string::npos)
             << option;
     }
 }

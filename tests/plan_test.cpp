@@ -83,7 +83,8 @@ TEST(PlanRun, ReadsTheCommandLineOnce) {
         {{"--part-chapters", "title"}, "simple title +part-chapters"}, // a value only after =
         {{"--part-chapters=number"},
          "2 unknown way of naming part chapters 'number': expected title or file" + tryHelp},
-        {{"--join=cat"}, "2 unknown joining tool 'cat': expected ffmpeg, ffmpeg-filter or mkvmerge" + tryHelp},
+        {{"--join=cat"},
+         "2 unknown joining tool 'cat': expected ffmpeg, ffmpeg-filter or mkvmerge" + tryHelp},
         {{"--lenght=63.231", "a"},
          "2 unknown option '--lenght=63.231'; did you mean '--length'?" + tryHelp},
         {{"--d=5", "a"}, "2 unknown option '--d=5'; did you mean '-d='?" + tryHelp},
