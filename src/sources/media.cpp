@@ -395,8 +395,14 @@ Extent extentOf(const LibAv& av, Opened& opened, Join join) {
     const std::optional<ExactTime> duration = lengthOf(media);
     if (join == Join::ffmpeg)
         return {{}, duration};
-    // Audio frames' sizes are known once the streams are looked into.
-    if (!opened.streamsRead && av.findStreamInfo(&media, nullptr) < 0)
+    // Audio frames' sizes are known once the streams are looked into, where the header does not
+    // give them.
+    bool sizesKnown = true;
+    for (unsigned i = 0; i < media.nb_streams; ++i) {
+        const AVCodecParameters& codec = *media.streams[i]->codecpar;
+        sizesKnown = sizesKnown && (codec.codec_type != AVMEDIA_TYPE_AUDIO || codec.frame_size > 0);
+    }
+    if (!sizesKnown && !opened.streamsRead && av.findStreamInfo(&media, nullptr) < 0)
         return {{}, duration};
     opened.streamsRead = true;
     if (join == Join::ffmpegFilter) {
