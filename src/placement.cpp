@@ -18,6 +18,12 @@ std::optional<ExactTime> placeTime(const Part& part, ExactTime time) {
     if (__builtin_add_overflow(part.timeDelay, time.milliseconds, &time.milliseconds) ||
         !convertFrameRate(time, part.pal2Film, part.threeTwoPulldown))
         return std::nullopt;
+    // Whole milliseconds, as chapter files' times are, need no 128-bit sum (measured).
+    std::int64_t sum;
+    if (time.nanoseconds == 0 && part.timeOffset.nanoseconds == 0)
+        return __builtin_add_overflow(part.timeOffset.milliseconds, time.milliseconds, &sum)
+                   ? std::nullopt
+                   : std::optional<ExactTime>(sum);
     return add(part.timeOffset, time);
 }
 
