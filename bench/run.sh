@@ -108,18 +108,23 @@ if command -v ffmpeg > /dev/null && command -v ffprobe > /dev/null; then
         for i in $(seq 100); do
             echo "ffprobe -v error -show_chapters -show_entries format=duration many$i.mp4"
         done > ffprobe100.sh
-        one_part=$(median_ms "$chapcat" many1.mp4)
-        mp4_100=$(median_ms "$chapcat" many{1..100}.mp4)
-        mkv_100=$(median_ms "$chapcat" many{1..100}.mkv)
+        # By the container's duration (ffmpeg's rule), and by the last frame (mkvmerge's), which
+        # reads the frames of a part's last seconds.
+        one_part=$(median_ms "$chapcat" --join=ffmpeg many1.mp4)
+        mp4_100=$(median_ms "$chapcat" --join=ffmpeg many{1..100}.mp4)
+        mkv_100=$(median_ms "$chapcat" --join=ffmpeg many{1..100}.mkv)
+        mkv_100_frames=$(median_ms "$chapcat" --join=mkvmerge many{1..100}.mkv)
         ffprobe_100=$(median_ms sh ffprobe100.sh)
         per_part() { awk -v all="$1" -v one="$one_part" 'BEGIN { printf "%.2f", (all - one) / 99 }'; }
         echo
         printf '%-40s %10s\n' "chapcat, 1 MP4 part" "$one_part" \
             "chapcat, 100 MP4 parts" "$mp4_100" \
             "chapcat, 100 Matroska parts" "$mkv_100" \
+            "chapcat, 100 Matroska parts, mkvmerge's rule" "$mkv_100_frames" \
             "ffprobe once a part, 100 MP4 parts" "$ffprobe_100"
         printf '%-40s %10s\n' "a further MP4 part (target < 1)" "$(per_part "$mp4_100")" \
             "a further Matroska part (target < 1)" "$(per_part "$mkv_100")" \
+            "the same by mkvmerge's rule" "$(per_part "$mkv_100_frames")" \
             "ffprobe, a part" "$(awk -v t="$ffprobe_100" 'BEGIN { printf "%.2f", t / 100 }')"
     fi
 fi

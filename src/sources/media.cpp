@@ -402,6 +402,9 @@ Extent extentOf(const LibAv& av, Opened& opened, Join join) {
         const AVCodecParameters& codec = *media.streams[i]->codecpar;
         sizesKnown = sizesKnown && (codec.codec_type != AVMEDIA_TYPE_AUDIO || codec.frame_size > 0);
     }
+    // Looking into the first frames is enough for them: no frame rate to estimate.
+    media.fps_probe_size = 1;
+    media.max_analyze_duration = AV_TIME_BASE / 10;
     if (!sizesKnown && !opened.streamsRead && av.findStreamInfo(&media, nullptr) < 0)
         return {{}, duration};
     opened.streamsRead = true;
