@@ -10,8 +10,11 @@ void keep(FileList& list, std::string_view bytes) {
     list.pending.append(bytes.substr(0, room));
 }
 
-// What a whole name says about itself.
-NextName checked(const FileList& list, std::string_view name, bool tooLong) {
+// What a whole name says about itself. A list of lines written on Windows ends each in a
+// carriage return, which no one means as part of a name.
+NextName checked(const FileList& list, std::string_view& name, bool tooLong) {
+    if (list.separator == '\n' && name.ends_with('\r'))
+        name.remove_suffix(1);
     if (tooLong)
         return NextName::tooLong;
     if (list.separator != '\0' && name.find('\0') != std::string_view::npos)
@@ -70,7 +73,7 @@ NextName nextName(FileList& list, std::string_view& name) {
             keep(list, piece);
             return handPending(list, name);
         }
-        if (!piece.empty()) {
+        if (!piece.empty() && piece != "\r") {
             name = piece; // the usual case: a name within one read, not copied
             return checked(list, name, false);
         }

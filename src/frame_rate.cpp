@@ -147,6 +147,14 @@ bool scale(ExactTime& time, std::int64_t numerator, std::int64_t denominator) {
 } // namespace
 
 bool convertFrameRate(ExactTime& time, bool pal2Film, bool threeTwoPulldown) {
+    // Both at once round twice on whole milliseconds: a fraction scaled exactly beside them could
+    // land a later time earlier, so it is rounded first and converted as they are.
+    if (time.nanoseconds != 0 && pal2Film && threeTwoPulldown) {
+        const std::optional<std::int64_t> whole = rounded(time);
+        if (!whole)
+            return false;
+        time = *whole;
+    }
     if (time.nanoseconds == 0)
         return convertFrameRate(time.milliseconds, pal2Film, threeTwoPulldown);
     return (!pal2Film || scale(time, 1001, 960)) && (!threeTwoPulldown || scale(time, 1001, 1000));

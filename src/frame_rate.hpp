@@ -17,6 +17,6 @@ constexpr std::uint64_t pulldownAddendBits = 0x3FA999999999999A; // 0.05
 bool convertFrameRate(std::int64_t& milliseconds, bool pal2Film, bool threeTwoPulldown);
 
 // The same for a time to the nanosecond. One in whole milliseconds is converted as above, so that
-// chapter files' times stay as they were; one with a fraction exactly, by 1001/960 and by
-// 1001/1000, to the nearest nanosecond.
+// chapter files' times stay as they were; one with a fraction exactly, by 1001/960 or by
+// 1001/1000, to the nearest nanosecond, but rounded to the millisecond first where both are on.
 bool convertFrameRate(ExactTime& time, bool pal2Film, bool threeTwoPulldown);

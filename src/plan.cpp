@@ -387,7 +387,10 @@ std::variant<Answer, Plan> planRun(std::span<const char* const> args, int standa
     if (!state.delayArg.empty())
         state.plan.warnings.push_back("ignoring delay '" + state.delayArg +
                                       "' with no file after it");
-    if (state.error)
-        return *state.error;
-    return std::move(state.plan);
+    if (!state.error)
+        return std::move(state.plan);
+    for (const Step& step : state.plan.steps) // opened for a run that will not be
+        if (step.list && !step.standardInput)
+            close(step.list->fd);
+    return *state.error;
 }

@@ -118,12 +118,17 @@ void addPartChapter(PartEvents& events, std::string_view file, std::string_view 
     events.chapter({LineKind::name, 1, 0, title}, 1);
 }
 
-// A time to the microsecond, for --verbose: HH:MM:SS.mmmuuu.
+// A time to the microsecond, for --verbose: HH:MM:SS.mmmuuu, truncated toward zero.
 std::string preciseTimestamp(ExactTime time) {
-    const std::int32_t microseconds = time.nanoseconds / 1000;
-    return timestamp(time.milliseconds) + static_cast<char>('0' + microseconds / 100) +
-           static_cast<char>('0' + microseconds / 10 % 10) +
-           static_cast<char>('0' + microseconds % 10);
+    const Int128 nanoseconds = nanosecondsOf(time);
+    const Int128 magnitude = nanoseconds < 0 ? -nanoseconds : nanoseconds;
+    const auto milliseconds = static_cast<std::int64_t>(magnitude / nanosecondsPerMillisecond);
+    const auto microseconds = static_cast<int>(magnitude % nanosecondsPerMillisecond / 1000);
+    std::string text = timestamp(milliseconds);
+    text += static_cast<char>('0' + microseconds / 100);
+    text += static_cast<char>('0' + microseconds / 10 % 10);
+    text += static_cast<char>('0' + microseconds % 10);
+    return (nanoseconds < 0 ? "-" : "") + text;
 }
 
 // Where the part went in the joined video, for --verbose.
@@ -221,6 +226,11 @@ std::string problemWith(NextName name) {
                                      : "file name holds a NUL byte, which no file name can";
 }
 
+void closeList(const Step& step) {
+    if (!step.standardInput)
+        close(step.list->fd);
+}
+
 // Reads the parts a list names, one after another, as if they stood on the command line.
 // Returns false when the run must stop.
 bool readList(Run& run, const Step& step, Streams streams) {
@@ -241,6 +251,12 @@ bool readList(Run& run, const Step& step, Streams streams) {
             report(run.output, where(step.name, list.lineNumber) + problemWith(next),
                    Severity::failure);
             goOn = false;
+        } else if (step.standardInput && name == "-") { // the rest of the list would be read
+            report(run.output,
+                   where(step.name, list.lineNumber) +
+                       "the list is standard input, which cannot also be a part",
+                   Severity::failure);
+            goOn = false;
         } else {
             part.standardInput = name == "-";
             part.name = part.standardInput ? "standard input" : name;
@@ -250,8 +266,7 @@ bool readList(Run& run, const Step& step, Streams streams) {
             named = true;
         }
     }
-    if (!step.standardInput)
-        close(step.list->fd);
+    closeList(step);
     if (goOn && !named)
         report(run.output, where(step.name, 0) + "names no file", Severity::failure);
     return goOn;
@@ -267,16 +282,19 @@ int runPlan(const Plan& plan, Streams streams, Output& output) {
             plan.join.value_or(plan.writer->join)};
     beginChapters(run.chapters);
     bool stopped = false;
+    std::size_t done = 0; // steps read
     try {
-        for (const Step& step : plan.steps) {
+        for (; done < plan.steps.size() && !stopped; ++done) {
+            const Step& step = plan.steps[done];
             stopped = step.list ? !readList(run, step, streams) : !readStep(run, step, streams);
-            if (stopped)
-                break;
         }
     } catch (const std::bad_alloc&) {
         stopped = true;
         sayOutOfMemory(run);
     }
+    for (; done < plan.steps.size(); ++done) // lists the run did not reach
+        if (plan.steps[done].list)
+            closeList(plan.steps[done]);
     // A run that stops still ends what it wrote, so that a document stays well-formed.
     try {
         finishChapters(run.chapters, stopped ? std::nullopt : run.videoEnd, stopped);

@@ -148,7 +148,7 @@ TEST(FileList, ReadsNamesOneAtATime) {
     } cases[] = {
         {"b\n\nc d\n-p\n", '\n', "b|c d|-p|end"},
         {std::string("x\ny\0\0z\0", 7), '\0', "x\ny|z|end"},
-        {"a\r\nlast", '\n', "a\r|last|end"},
+        {"a\r\n\r\nlast", '\n', "a|last|end"}, // as written on Windows
         {"", '\n', "end"},
         {std::string("a\nb\0c\n", 6), '\n', "a|2:holdsNul"},
         {"a\n" + spanning + "\nb", '\n', "a|<200000>|b|end"},

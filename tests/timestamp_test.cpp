@@ -193,6 +193,7 @@ TEST(ExactTime, KeepsFractionsUntilWritten) {
         {1000, 1, 1000, {true, false}, ExactTime{1043}, 1043},           // whole: the x87 rule
         {10015, 1, 10000, {true, false}, ExactTime{1044, 272396}, 1044}, // a fraction: exact
         {10015, 1, 10000, {false, true}, ExactTime{1002, 501500}, 1003},
+        {925000001, 1, 1000000000, {true, true}, ExactTime{966}, 966}, // not before 925 ms's
     };
     for (const auto& c : cases) {
         std::optional<ExactTime> time = ticksToTime(c.ticks, c.num, c.den);

@@ -302,40 +302,59 @@ struct Block {
     Int128 frames = 0; // nanoseconds of the block's frames so far
 };
 
-// Where mkvmerge appends the next part: after this one's last frame, the latest of every
-// stream's frame times plus their exact durations. Its last seconds are enough to read.
-std::optional<ExactTime> lastFrameEnd(const LibAv& av, AVFormatContext& media) {
-    constexpr std::int64_t lastSeconds = 10;
-    if (media.duration > 2 * lastSeconds * AV_TIME_BASE)
-        av.seekFrame(&media, -1, media.duration - lastSeconds * AV_TIME_BASE,
-                     AVSEEK_FLAG_BACKWARD); // where it cannot, all is read
+// What the packets read so far tell of where the part's frames start and end, in nanoseconds.
+struct FrameSpan {
+    std::vector<Block> blocks;
+    std::optional<Int128> earliest; // pts, of the first packets
+    std::optional<Int128> latest;   // pts plus duration, of every packet
+};
+
+// Reads packets into span, at most limit of them (0: to the end); those read count for its
+// earliest time while counting is on.
+void readPackets(const LibAv& av, AVFormatContext& media, FrameSpan& span, int limit) {
     AVPacket* packet = av.allocPacket();
     if (packet == nullptr)
         throw std::bad_alloc();
-    std::vector<Block> blocks(media.nb_streams);
-    std::optional<Int128> latest;
-    while (av.readFrame(&media, packet) >= 0) {
+    for (int read = 0; (limit == 0 || read < limit) && av.readFrame(&media, packet) >= 0; ++read) {
         const auto index = static_cast<std::size_t>(packet->stream_index);
         const AVStream& stream = *media.streams[index];
-        if (index >= blocks.size()) // a stream found while reading
-            blocks.resize(media.nb_streams);
-        Block& block = blocks[index];
+        if (index >= span.blocks.size()) // a stream found while reading
+            span.blocks.resize(media.nb_streams);
+        Block& block = span.blocks[index];
         if (packet->pos < 0 || packet->pos != block.position || block.pts == AV_NOPTS_VALUE)
             block = {packet->pos, packet->pts, 0};
         const AVRational base = stream.time_base;
-        if (base.num <= 0 || base.den <= 0) {
-            av.unrefPacket(packet);
-            continue;
-        }
-        block.frames += frameNanoseconds(stream, *packet);
-        if (block.pts != AV_NOPTS_VALUE) {
-            const Int128 end = nanosecondsOf(block.pts, stream.time_base) + block.frames;
-            latest = latest ? std::max(*latest, end) : end;
+        if (base.num > 0 && base.den > 0 && block.pts != AV_NOPTS_VALUE) {
+            block.frames += frameNanoseconds(stream, *packet);
+            const Int128 start = nanosecondsOf(block.pts, base);
+            const Int128 end = start + block.frames;
+            span.latest = span.latest ? std::max(*span.latest, end) : end;
+            if (limit != 0)
+                span.earliest = span.earliest ? std::min(*span.earliest, start) : start;
         }
         av.unrefPacket(packet);
     }
     av.freePacket(&packet);
-    return latest ? timeOfNanoseconds(*latest) : std::nullopt;
+}
+
+// Where mkvmerge appends the next part: after this one's last frame, the latest of every
+// stream's frame times plus their exact durations, counted from its first timestamp, the
+// earliest of its first packets' (not the container's start time, which holds an MP3's encoder
+// delay). The part's last seconds are enough to read for its end.
+std::optional<std::pair<ExactTime, ExactTime>> frameSpan(const LibAv& av, AVFormatContext& media) {
+    constexpr int firstPackets = 64; // every stream's first frames, B-frames and all
+    constexpr std::int64_t lastSeconds = 10;
+    FrameSpan span;
+    readPackets(av, media, span, firstPackets);
+    if (media.duration > 2 * lastSeconds * AV_TIME_BASE)
+        av.seekFrame(&media, -1, media.duration - lastSeconds * AV_TIME_BASE,
+                     AVSEEK_FLAG_BACKWARD); // where it cannot, all is read
+    readPackets(av, media, span, 0);
+    const auto start = span.earliest ? timeOfNanoseconds(*span.earliest) : std::nullopt;
+    const auto end = span.latest ? timeOfNanoseconds(*span.latest) : std::nullopt;
+    if (!start || !end)
+        return std::nullopt;
+    return std::pair{*start, *end};
 }
 
 // A little-endian 32-bit count from side data.
@@ -347,7 +366,7 @@ std::int64_t countAt(const std::uint8_t* data, std::size_t at) {
 // Where ffmpeg's concat filter, which decodes the parts, starts the next part: after this one's
 // sound as it decodes, its frames' samples less the encoder delay skipped at its start and the
 // padding said to be skipped at its end. A frame decodes whole, padding and all, whatever the
-// container's last packet duration says (AAC in MP4).
+// container's last packet duration says (AAC in MP4). None for frames of no fixed size.
 std::optional<ExactTime> decodedEnd(const LibAv& av, AVFormatContext& media) {
     int audio = -1;
     for (unsigned i = 0; i < media.nb_streams && audio < 0; ++i)
@@ -355,19 +374,19 @@ std::optional<ExactTime> decodedEnd(const LibAv& av, AVFormatContext& media) {
             audio = static_cast<int>(i);
     const int rate = audio < 0 ? 0 : media.streams[audio]->codecpar->sample_rate;
     const int frameSize = audio < 0 ? 0 : media.streams[audio]->codecpar->frame_size;
-    if (rate <= 0)
+    // Frames of no fixed size (Opus, Vorbis) are trimmed by some containers in their durations
+    // and by others in side data: their container's duration says what decodes.
+    if (rate <= 0 || frameSize <= 0)
         return std::nullopt;
     AVPacket* packet = av.allocPacket();
     if (packet == nullptr)
         throw std::bad_alloc();
-    Int128 ticks = 0;         // of packets of frames of no fixed size
-    Int128 samples = 0;       // of frames of a fixed size
+    Int128 samples = 0;
     std::int64_t skipped = 0; // samples
     std::int64_t lastPadding = 0;
     bool first = true;
     while (av.readFrame(&media, packet) >= 0) {
         if (packet->stream_index == audio) {
-            ticks += frameSize > 0 ? 0 : packet->duration;
             samples += frameSize;
             std::size_t size = 0;
             const std::uint8_t* skip = av.sideData(packet, AV_PKT_DATA_SKIP_SAMPLES, &size);
@@ -378,10 +397,22 @@ std::optional<ExactTime> decodedEnd(const LibAv& av, AVFormatContext& media) {
         av.unrefPacket(packet);
     }
     av.freePacket(&packet);
-    const AVRational base = media.streams[audio]->time_base;
-    const Int128 nanoseconds = ticks * base.num * 1'000'000'000 / std::max(base.den, 1) +
-                               (samples - skipped - lastPadding) * 1'000'000'000 / rate;
+    const Int128 nanoseconds = (samples - skipped - lastPadding) * 1'000'000'000 / rate;
     return first ? std::nullopt : timeOfNanoseconds(nanoseconds);
+}
+
+// A duration less the samples an audio stream's decoder drops at its start (Opus's pre-skip),
+// which its container counts in.
+std::optional<ExactTime> withoutPriming(const AVFormatContext& media,
+                                        std::optional<ExactTime> duration) {
+    for (unsigned i = 0; i < media.nb_streams && duration; ++i) {
+        const AVCodecParameters& codec = *media.streams[i]->codecpar;
+        if (codec.codec_type == AVMEDIA_TYPE_AUDIO && codec.sample_rate > 0)
+            return subtract(
+                *duration,
+                ticksToTime(codec.initial_padding, 1, codec.sample_rate).value_or(ExactTime{}));
+    }
+    return duration;
 }
 
 // Where the joining tool starts the part in its own time, and where it ends it.
@@ -410,13 +441,10 @@ Extent extentOf(const LibAv& av, Opened& opened, Join join) {
     opened.streamsRead = true;
     if (join == Join::ffmpegFilter) {
         const std::optional<ExactTime> decoded = decodedEnd(av, media);
-        return {{}, decoded ? decoded : duration};
+        return {{}, decoded ? decoded : withoutPriming(media, duration)};
     }
-    const ExactTime start = media.start_time == AV_NOPTS_VALUE
-                                ? ExactTime{}
-                                : ticksToTime(media.start_time, 1, AV_TIME_BASE).value_or(0);
-    const std::optional<ExactTime> end = lastFrameEnd(av, media);
-    return end ? Extent{start, end} : Extent{{}, duration};
+    const auto span = frameSpan(av, media);
+    return span ? Extent{span->first, span->second} : Extent{{}, duration};
 }
 
 std::string titleOf(const LibAv& av, const AVFormatContext& media) {
