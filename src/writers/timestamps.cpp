@@ -75,7 +75,9 @@ void checkForYouTube(WriterState& state, Output& output, const Chapter& chapter)
         warn(output, state, chapter.start,
              "starts in the same whole second as the chapter before it, which YouTube cannot "
              "tell apart");
-    if (chapter.end && secondOf(*chapter.end) - second < shortestOnYouTube)
+    // An end at the start is the next chapter's, not later: warned about as such.
+    if (chapter.end && *chapter.end > chapter.start &&
+        secondOf(*chapter.end) - second < shortestOnYouTube)
         warn(output, state, chapter.start,
              "shorter than 10 s; YouTube shows chapters only where each is at least 10 s long");
 }
