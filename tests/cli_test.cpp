@@ -268,6 +268,10 @@ std::string replacementCharacters(int count) {
 
 const std::string xmlHead = "<?xml version=\"1.0\" encoding=\"UTF-8\"?>\n<Chapters>\n";
 
+// Every start and title as the format holds them, a chapter without a title among them.
+const std::string timestampsMs = "00:00:00.000 Opening\n00:01:02.500 Chapter 1 - The Harbour\n"
+                                 "00:10:00.000\n01:00:00.001 Caf\xC3\xA9 \xC3\x89lo\xC3\xAFse\n";
+
 const CliCase formatCases[] = {
     {"FfmetadataChaptersAndTheirEnds",
      {{"a", "CHAPTER01NAME=a=b;c#d\\e\nCHAPTER01=00:00:01.000\nCHAPTER02=00:00:05.000\n"
@@ -369,6 +373,63 @@ const CliCase formatCases[] = {
      xmlHead + "</Chapters>\n",
      "chapcat: a:1: chapter 01 has a name line but no time line; name dropped\n",
      1},
+    {"TimestampsForAYouTubeDescription",
+     {{"a", "Part one of the trip\n0:00 Intro\n0:45 - Town\n"},
+      {"b", "[0:00] Beach\n1:02.700 Sunset\n"},
+      {"c", "0:00 Night\n"}},
+     {"--format=timestamps", "--length=100", "a", "--length=3500", "b", "--length=60", "c"},
+     "0:00 Intro\n0:45 Town\n1:40 Beach\n2:42 Sunset\n1:00:00 Night\n",
+     "",
+     0},
+    {"TimestampsFirstChapterNotAtZero",
+     {{"a", "0:05.900 A\n0:20 B\n0:40 C\n"}},
+     {"--format=timestamps", "--length=60", "a"},
+     "0:05 A\n0:20 B\n0:40 C\n",
+     "chapcat: output line 1 (0:05): YouTube shows chapters only where the first is at 0:00\n",
+     0},
+    {"TimestampsFewerThanThree",
+     {{"a", "0:00 A\n0:20 B\n"}},
+     {"--format=timestamps", "--length=60", "a"},
+     "0:00 A\n0:20 B\n",
+     "chapcat: YouTube shows chapters only from three on; the list has 2\n",
+     0},
+    {"TimestampsShorterThanTenSeconds",
+     {{"a", "0:00 A\n0:20 B\n0:29.999 C\n"}},
+     {"--format=timestamps", "--length=60", "a"},
+     "0:00 A\n0:20 B\n0:29 C\n",
+     "chapcat: output line 2 (0:20): shorter than 10 s; YouTube shows chapters only where each "
+     "is at least 10 s long\n",
+     0},
+    {"TimestampsInTheSameWholeSecond",
+     {{"a", "0:00 A\n0:20.200 B\n0:20.800 C\n0:40 D\n"}},
+     {"--format=timestamps", "--length=60", "a"},
+     "0:00 A\n0:20 B\n0:20 C\n0:40 D\n",
+     "chapcat: output line 2 (0:20): shorter than 10 s; YouTube shows chapters only where each "
+     "is at least 10 s long\n"
+     "chapcat: output line 3 (0:20): starts in the same whole second as the chapter before it, "
+     "which YouTube cannot tell apart\n",
+     0},
+    {"TimestampsNotInRisingOrder",
+     {{"a", "0:00 A\n0:30 B\n0:15 C\n0:45 D\n"}},
+     {"--format=timestamps", "--length=60", "a"},
+     "0:00 A\n0:30 B\n0:15 C\n0:45 D\n",
+     "chapcat: a:3: chapter 03 (00:00:15.000) does not start after chapter 02 (00:00:30.000)\n"
+     "chapcat: output line 3 (0:15): starts before the chapter before it; YouTube shows "
+     "chapters only in rising order\n",
+     0},
+    {"TimestampsTitleWithALineBreak",
+     {{"a", ";FFMETADATA1\n[CHAPTER]\nSTART=0\nEND=1\ntitle=one\\\ntwo\n"}},
+     {"--format=timestamps-ms", "--length=60", "a"},
+     "00:00:00.000 one two\n",
+     "chapcat: a:3: chapter 01: title holds a line break, which a timestamp line cannot; "
+     "written as a space\n",
+     0},
+    {"TimestampsMsReadBackUnchanged",
+     {{"a", timestampsMs}},
+     {"--format=timestamps-ms", "--length=4000", "a"},
+     timestampsMs,
+     "chapcat: a:3: chapter 03 has a time but no title\n",
+     0},
 };
 INSTANTIATE_TEST_SUITE_P(Formats, Cli, testing::ValuesIn(formatCases),
                          [](const auto& info) { return std::string(info.param.what); });

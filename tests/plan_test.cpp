@@ -66,7 +66,9 @@ TEST(PlanRun, ReadsTheCommandLineOnce) {
          "-d=1:05.5 or -d=20.039" +
              tryHelp},
         {{"--format=xml"},
-         "2 unknown format 'xml': expected simple, ffmetadata or matroska" + tryHelp},
+         "2 unknown format 'xml': expected simple, ffmetadata, matroska, timestamps or "
+         "timestamps-ms" +
+             tryHelp},
         {{"--format=simple", "--format=matroska"},
          "2 two formats, '--format=simple' and '--format=matroska'" + tryHelp},
         {{"--length=1", "--length=2", "a"},

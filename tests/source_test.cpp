@@ -420,6 +420,60 @@ TEST(FfmetadataSource, ReadsChaptersAsFfmpegDoes) {
     }
 }
 
+// Descriptions in the shape of public videos': their text, links and hashtags around the lines.
+const SourceCase timestampsCases[] = {
+    {"travel vlog",
+     "My trip to Iceland \xF0\x9F\x87\xAE\xF0\x9F\x87\xB8 (full vlog)\n\n"
+     "Gear I used: https://example.com/gear?t=1:30\nFollow me on Instagram: @someone\n\n"
+     "CHAPTERS:\n0:00 Intro\n0:45 - Reykjavik\n3:10 \xE2\x80\x93 Golden Circle\n"
+     "12:05 | Black sand beach\n1:02:03 Northern lights\n\n#iceland #travel #vlog\n",
+     "7: time 1 0\n7: name 1 Intro\n8: time 2 45000\n8: name 2 Reykjavik\n"
+     "9: time 3 190000\n9: name 3 Golden Circle\n10: time 4 725000\n10: name 4 Black sand beach\n"
+     "11: time 5 3723000\n11: name 5 Northern lights\n"},
+    {"podcast episode, two-digit minutes, colons after the times",
+     "Episode 112 with a guest. Sponsored by Example (use code PODCAST).\r\n"
+     "Timestamps:\r\n00:00: Cold open\r\n02:15: Guest intro\r\n1:05:30: Listener questions\r\n"
+     "Support the show: https://example.org/support\r\n",
+     "3: time 1 0\n3: name 1 Cold open\n4: time 2 135000\n4: name 2 Guest intro\n"
+     "5: time 3 3930000\n5: name 3 Listener questions\n"},
+    {"music mix, times in brackets, separators inside titles kept",
+     "Tracklist:\n[00:00] Artist One - Song (Extended Mix)\n(03:45) Artist Two \xE2\x80\x93 Other\n"
+     "[1:02:03]Artist Three | Live\n[7:30] \xE2\x80\x94 Artist Four\n",
+     "2: time 1 0\n2: name 1 Artist One - Song (Extended Mix)\n3: time 2 225000\n"
+     "3: name 2 Artist Two \xE2\x80\x93 Other\n4: time 3 3723000\n4: name 3 Artist Three | Live\n"
+     "5: time 4 450000\n5: name 4 Artist Four\n"},
+    {"audiobook chapters to the millisecond",
+     "00:00:00.000 Opening Credits\n00:01:02.500 Chapter 1\n0:10:00.5 Chapter 2\n"
+     "12:34.123456 Chapter 3\n",
+     "1: time 1 0\n1: name 1 Opening Credits\n2: time 2 62500\n2: name 2 Chapter 1\n"
+     "3: time 3 600500\n3: name 3 Chapter 2\n4: time 4 754123\n4: name 4 Chapter 3\n"},
+    {"lines that only look like chapters are passed over",
+     "Live at 10:00am sharp\n0:00 Start\n1:2 Short minutes\n1:02:3 Short seconds\n"
+     "0:60 Sixty seconds\n1:60:00 Sixty minutes\n[0:30 Unclosed\n0:40|Glued\n0:50-Glued\n"
+     "1234567:00 Too many digits\n0:55.x Bad fraction\n  2:00   Indented, blanks around   \n"
+     "99:59 Long minutes\n12:30\n13:00 :\n",
+     "2: time 1 0\n2: name 1 Start\n12: time 2 120000\n12: name 2 Indented, blanks around\n"
+     "13: time 3 5999000\n13: name 3 Long minutes\n14: time 4 750000\n15: time 5 780000\n"},
+    {"byte-order mark",
+     "\xEF\xBB\xBF"
+     "0:00 Intro\n0:10 Next",
+     "1: time 1 0\n1: name 1 Intro\n2: time 2 10000\n2: name 2 Next\n"},
+    {"UTF-16", utf16LittleEndian("Caf\xC3\xA9\n0:00 \xC3\x89t\xC3\xA9\n"),
+     "2: time 1 0\n2: name 1 \xC3\x89t\xC3\xA9\n"},
+    {"title over the bound", "0:00 " + std::string(maxLineSize, 'x') + "\n0:10 Next\n",
+     "1: fails: chapter title longer than 1 MiB; chapter skipped\n2: time 1 10000\n2: name 1 "
+     "Next\n"},
+    {"no timestamp line, read as one all the same", "A description\nwith no chapters\n",
+     "not claimed\n0: fails: no timestamp lines (0:00 Title)\n"},
+};
+
+TEST(TimestampsSource, ReadsTheChapterLinesOfADescription) {
+    for (const SourceCase& c : timestampsCases) {
+        check(timestampsSource, c);
+        check(timestampsSource, {c.what, c.input, c.events, Via::pipe});
+    }
+}
+
 // Every line, whole and with its blanks, wherever the reads fall: the input fed in two pieces
 // split at every byte, against the lines split from the whole text.
 TEST(LineReader, LinesAreTheSameWhereverTheReadsFall) {
@@ -460,35 +514,43 @@ TEST(LineReader, LinesAreTheSameWhereverTheReadsFall) {
 }
 
 TEST(Sources, ClaimTheirOwnInputs) {
-    // NAME: claimed; NAME?: more bytes decide.
+    // NAME: claimed; NAME?: more bytes decide (a line not yet ended, or no timestamp line yet).
     const struct {
         std::string head;
         const char* claimedBy;
     } cases[] = {
-        {"<?xml version=\"1.0\"?>", "matroska"},
-        {" \r\n\t<Chapters>", "matroska"},
-        {"\xEF\xBB\xBF<!-- -->", "matroska"},
-        {std::string("\xFF\xFE \0<\0", 6), "matroska"},
-        {std::string("\xFE\xFF\0<", 4), "matroska"},
+        {"<?xml version=\"1.0\"?>", "matroska timestamps?"},
+        {" \r\n\t<Chapters>", "matroska timestamps?"},
+        {"\xEF\xBB\xBF<!-- -->", "matroska timestamps?"},
+        {std::string("\xFF\xFE \0<\0", 6), "matroska timestamps?"},
+        {std::string("\xFE\xFF\0<", 4), "matroska timestamps?"},
         {std::string("\xFF\xFE"
                      "C\0",
                      4),
-         ""},
-        {"CHAPTER01=00:00:00.000", ""},
-        {" x<", ""},
-        {" \n\t", "matroska?"},
-        {";FFMETADATA1\n", "ffmetadata"},
-        {"\xEF\xBB\xBF;FFMETADATA1", "ffmetadata"},
-        {";FFME", "ffmetadata?"}, // what a pipe gave so far
-        {";FFMX", ""},
-        {";comment", ""},
-        {"\xEF\xBB\xBF", "ffmetadata? matroska?"},
-        {"\xEF\xBB", "ffmetadata? matroska?"},
-        {"", "ffmetadata? matroska?"},
+         "timestamps?"},
+        {"CHAPTER01=00:00:00.000", "timestamps?"},
+        {" x<", "timestamps?"},
+        {" \n\t", "matroska? timestamps?"},
+        {";FFMETADATA1\n", "ffmetadata timestamps?"},
+        {"\xEF\xBB\xBF;FFMETADATA1", "ffmetadata timestamps?"},
+        {";FFME", "ffmetadata? timestamps?"}, // what a pipe gave so far
+        {";FFMX", "timestamps?"},
+        {";comment", "timestamps?"},
+        {"\xEF\xBB\xBF", "ffmetadata? matroska? timestamps?"},
+        {"\xEF\xBB", "ffmetadata? matroska? timestamps?"},
+        {"", "ffmetadata? matroska? timestamps?"},
+        {"0:00 Intro\n", "timestamps"},
+        {"Trip vlog\nhttps://example.com\n\nCHAPTERS:\n0:00 Intro\n", "timestamps"},
+        {utf16LittleEndian("0:00 Intro\n"), "timestamps"},
+        {"0:00 Intro\nCHAP", "timestamps?"}, // a CHAPTER line may follow
+        {"0:00 Intro\n0:1", "timestamps?"},
+        {"0:00 Intro\nCHAPTER01=00:00:00.000\n", ""}, // the simple format reads it today
+        {"CHAPTER01=00:00:00.000\n0:00 Intro\n", ""},
+        {"A description without times\nLive at 10:00am\n", "timestamps?"},
     };
     for (const auto& c : cases) {
         std::string claimedBy;
-        for (const Source* source : {&ffmetadataSource, &matroskaSource}) {
+        for (const Source* source : {&ffmetadataSource, &matroskaSource, &timestampsSource}) {
             const Claim claim = source->claims(c.head);
             if (claim != Claim::no)
                 claimedBy += std::string(claimedBy.empty() ? "" : " ") + std::string(source->name) +
@@ -509,6 +571,9 @@ TEST(Sources, DetectionReadsOnThroughAPipe) {
         {{"\xEF", "\xBB", "\xBF;FFMETADATA1\n"}, "ffmetadata"},
         {{"\n\n  ", "\n", "<Chapters/>"}, "matroska"},
         {{"\n\n", ""}, "simple"}, // blank to the end
+        {{"Description\n0:0", "0 Intro\n"}, "timestamps"},
+        {{"0:00 Intro\nCHAP", "TER01=00:00:00.000\n"}, "simple"},
+        {{"Description\n", "no times\n"}, "simple"},
     };
     for (const auto& c : cases) {
         int ends[2];

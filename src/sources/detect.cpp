@@ -6,7 +6,7 @@ namespace {
 const Source* claimant(std::string_view head, bool final) {
     // Formats with a signature first; the simple format takes what is left.
     const Source* const formats[] = {&ffmetadataSource, &matroskaSource, &mediaSource,
-                                     &simpleSource};
+                                     &timestampsSource, &simpleSource};
     for (const Source* source : formats) {
         const Claim claim = source->claims(head);
         if (claim == Claim::yes)

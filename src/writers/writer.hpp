@@ -34,6 +34,9 @@ struct WriterState {
     std::size_t endSize = 0; // 0: no end written yet
     char startText[maxTimeTextSize];
     char endText[maxTimeTextSize];
+    // For the checks of writers whose readers have rules of their own.
+    std::int64_t written = 0;
+    std::int64_t lastStart = 0;
 };
 
 // One output format: a row in the table. A writer takes either every chapter line as it comes
@@ -76,3 +79,5 @@ inline char* put(char* out, std::string_view text) {
 extern const Writer simpleWriter;
 extern const Writer ffmetadataWriter;
 extern const Writer matroskaWriter;
+extern const Writer timestampsWriter;
+extern const Writer timestampsMsWriter;

@@ -3,7 +3,8 @@
 #include <algorithm>
 
 std::span<const Writer* const> writers() {
-    static constexpr const Writer* table[] = {&simpleWriter, &ffmetadataWriter, &matroskaWriter};
+    static constexpr const Writer* table[] = {&simpleWriter, &ffmetadataWriter, &matroskaWriter,
+                                              &timestampsWriter, &timestampsMsWriter};
     return table;
 }
 
