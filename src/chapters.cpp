@@ -121,7 +121,7 @@ void endChapters(Chapters& chapters, std::string_view file, bool hadLength) {
 }
 
 void finishChapters(Chapters& chapters, std::optional<std::int64_t> videoEnd, bool stopped) {
-    if (chapters.holding && !videoEnd && !stopped)
+    if (chapters.holding && !videoEnd && !stopped && chapters.writer.writesEnds)
         report(chapters.output,
                "the last chapter's end is unknown; give the last part's --length=");
     if (chapters.holding)

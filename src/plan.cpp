@@ -88,11 +88,14 @@ constexpr std::string_view usageTail =
     "failed; 2 a bad command line.\n";
 
 std::string usage() {
+    std::size_t width = 0; // of the longest name, so that the summaries line up
+    for (const Writer* writer : writers())
+        width = std::max(width, writer->name.size());
     std::string text(usageHead);
     for (const Writer* writer : writers())
         text += "             " + std::string(writer->name) +
-                std::string(12 - std::min<std::size_t>(writer->name.size(), 11), ' ') +
-                std::string(writer->summary) + "\n";
+                std::string(width + 2 - writer->name.size(), ' ') + std::string(writer->summary) +
+                "\n";
     return text + std::string(usageTail);
 }
 

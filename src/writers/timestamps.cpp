@@ -122,15 +122,17 @@ std::string_view lost(const Chapter& chapter) {
 
 } // namespace
 
-const Writer timestampsWriter{"timestamps", "M:SS Title lines, as a YouTube description takes them",
+const Writer timestampsWriter{"timestamps", "M:SS Title lines, for a YouTube description",
                               begin,        nullptr,
                               chapter,      end,
-                              lost,         Join::ffmpeg};
+                              lost,         Join::ffmpeg,
+                              false};
 const Writer timestampsMsWriter{"timestamps-ms",
-                                "HH:MM:SS.mmm Title lines, as audiobook tools take them",
+                                "HH:MM:SS.mmm Title lines, for audiobook tools",
                                 begin,
                                 nullptr,
                                 chapterMs,
                                 endMs,
                                 lost,
-                                Join::ffmpeg};
+                                Join::ffmpeg,
+                                false};

@@ -54,6 +54,7 @@ struct Writer {
     std::string_view (*lost)(const Chapter& chapter);
     // The tool that usually joins the parts whose chapters this format is for.
     Join join;
+    bool writesEnds = true; // a chapter's end is part of the format
 };
 
 // The first time that Matroska and ffmpeg, holding nanoseconds in 64 bits, cannot keep.
