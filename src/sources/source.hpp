@@ -4,10 +4,12 @@
 #include "chapter_line.hpp"
 #include "exact_time.hpp"
 #include "join.hpp"
+#include "ranges.hpp"
 
 #include <cstddef>
 #include <cstdint>
 #include <optional>
+#include <span>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -25,6 +27,8 @@ struct Input {
     bool ended = false;        // the input has no more bytes
     int error = 0;             // errno of a failed read
     Join join = Join::ffmpeg;  // the tool that joins the parts, which decides where they start
+    // What the run keeps of the part (sorted, apart); empty: all of it.
+    std::span<const TimeRange> kept{};
 };
 
 // Reads the start of the input into the buffer for detection: as much as one read gives, and
@@ -49,6 +53,9 @@ struct Events {
     // Where the joining tool starts the input in its own time, and where it ends it (its own
     // length), where the input knows them; said before its chapters, which are placed by them.
     virtual void ownExtent(ExactTime /*start*/, ExactTime /*length*/) {}
+    // Where the joining tool really cuts the kept ranges (a stream copy starts at a keyframe),
+    // in the same order; said before the chapters by a source that knows.
+    virtual void cutAt(std::span<const TimeRange> /*actual*/) {}
 
   protected:
     ~Events() = default;
