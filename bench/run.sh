@@ -42,6 +42,8 @@ small=(small1.txt small2.txt small3.txt)
 cat_big=$(median_ms cat "${big[@]}")
 chapcat_big=$(median_ms "$chapcat" "${big[@]}")
 converted_big=$(median_ms "$chapcat" -p -t "${big[@]}")
+cut_big=$(median_ms "$chapcat" --cut=0-1:00:00 big1.txt --keep=1:00:00- big2.txt \
+    --keep=-10:00 --keep=20:00- big3.txt)
 ffmetadata_big=$(median_ms "$chapcat" --format=ffmetadata "${big[@]}")
 matroska_big=$(median_ms "$chapcat" --format=matroska "${big[@]}")
 awk_big=$(median_ms mawk -f "$here/chapcat.awk" "${big[@]}")
@@ -59,6 +61,7 @@ printf '%-40s %10s\n' "median of $runs runs" "ms"
 printf '%-40s %10s\n' "cat, 1,000,000 lines" "$cat_big" \
     "chapcat, 1,000,000 lines" "$chapcat_big" \
     "chapcat -p -t, 1,000,000 lines" "$converted_big" \
+    "chapcat --keep/--cut, 1,000,000 lines" "$cut_big" \
     "chapcat --format=ffmetadata, 1,000,000" "$ffmetadata_big" \
     "chapcat --format=matroska, 1,000,000" "$matroska_big" \
     "mawk script, 1,000,000 lines" "$awk_big" \
@@ -70,6 +73,7 @@ echo
 printf '%-40s %10s\n' "chapcat / cat (target <= 8)" "$(ratio "$chapcat_big" "$cat_big")" \
     "mawk / chapcat (target >= 20)" "$(ratio "$awk_big" "$chapcat_big")" \
     "chapcat -p -t / chapcat (target <= 1.3)" "$(ratio "$converted_big" "$chapcat_big")" \
+    "cut parts / whole parts (target <= 1.3)" "$(ratio "$cut_big" "$chapcat_big")" \
     "ffmetadata / simple (target <= 1.5)" "$(ratio "$ffmetadata_big" "$chapcat_big")" \
     "matroska / simple (target <= 1.5)" "$(ratio "$matroska_big" "$chapcat_big")" \
     "reading XML / simple (target <= 2)" "$(ratio "$read_xml_big" "$chapcat_big")" \

@@ -144,8 +144,8 @@ void addPartChapter(PartEvents& events, std::string_view file, std::string_view 
         title = title.substr(0, dot);
     if (!mediaTitle.empty())
         title = mediaTitle;
-    events.chapter({LineKind::time, 1, 0, {}}, 1);
-    events.chapter({LineKind::name, 1, 0, title}, 1);
+    events.handOn({LineKind::time, 1, 0, {}}, 1); // at the start of what is kept
+    events.handOn({LineKind::name, 1, 0, title}, 1);
 }
 
 // A time to the microsecond, for --verbose: HH:MM:SS.mmmuuu, truncated toward zero.

@@ -112,10 +112,26 @@ bool isXmlText(std::string_view text) {
     return true;
 }
 
+// A concat script: a file line for each part or range, each with its in and out points.
+bool isConcatScript(std::string_view text) {
+    for (std::size_t start = 0; start < text.size();) {
+        const auto end = text.find('\n', start);
+        const std::string_view line = text.substr(start, end - start);
+        if (!line.starts_with("file '") && !line.starts_with("inpoint ") &&
+            !line.starts_with("outpoint "))
+            return false;
+        start = end + 1;
+    }
+    return true;
+}
+
 // Output in the format it starts with, or chapter lines, ending with a line break.
 bool isWellFormed(std::string_view output) {
+    constexpr std::string_view concatHeader = "ffconcat version 1.0\n";
     if (!output.empty() && !output.ends_with('\n'))
         return false;
+    if (output.starts_with(concatHeader))
+        return isConcatScript(output.substr(concatHeader.size()));
     if (output.starts_with(";FFMETADATA1\n"))
         return isFfmetadata(output);
     if (output.starts_with("<?xml"))
@@ -134,12 +150,12 @@ std::vector<std::string> arguments(FuzzedDataProvider& input, std::vector<int>& 
     std::vector<std::string> args;
     const int count = input.ConsumeIntegralInRange(0, 8);
     for (int i = 0; i < count && input.remaining_bytes() > 0; ++i) {
-        switch (input.ConsumeIntegralInRange(0, 7)) {
+        switch (input.ConsumeIntegralInRange(0, 9)) {
         case 0:
-            args.push_back(input.PickValueInArray({"-p", "-t", "-n", "-", "--", "-d", "-x",
-                                                   "--format=ffmetadata", "--format=matroska",
-                                                   "--help", "--version", "--length", "--format",
-                                                   "--part-chapters", "--verbose"}));
+            args.push_back(input.PickValueInArray(
+                {"-p", "-t", "-n", "-", "--", "-d", "-x", "--format=ffmetadata",
+                 "--format=matroska", "--help", "--version", "--length", "--format",
+                 "--part-chapters", "--verbose", "--format=ffconcat"}));
             break;
         case 1:
             args.push_back("-d=" + input.ConsumeRandomLengthString(24));
@@ -149,6 +165,12 @@ std::vector<std::string> arguments(FuzzedDataProvider& input, std::vector<int>& 
             break;
         case 3:
             args.push_back("--length=" + input.ConsumeRandomLengthString(12));
+            break;
+        case 8:
+            args.push_back("--keep=" + input.ConsumeRandomLengthString(16));
+            break;
+        case 9:
+            args.push_back("--cut=" + input.ConsumeRandomLengthString(16));
             break;
         case 7:
             // A whole document, the rest of the input as it is: the seeds' media files, XML and
