@@ -132,8 +132,10 @@ std::string preciseTimestamp(ExactTime time) {
 }
 
 // Where the part went in the joined video, for --verbose.
-void sayWhere(Run& run, const PartEvents& events, std::optional<ExactTime> ownLength) {
-    const std::string_view rule = joinNames[static_cast<int>(run.join)].rule;
+void sayWhere(Run& run, const PartEvents& events, const PartRead& read) {
+    const std::optional<ExactTime> ownLength = read.length;
+    const std::string_view rule =
+        read.lengthFrom.empty() ? joinNames[static_cast<int>(run.join)].rule : read.lengthFrom;
     const Part& part = events.part;
     const auto start = partStart(part);
     const auto end = partEnd(part, ownLength);
@@ -196,7 +198,7 @@ bool readPart(Run& run, const Step& step, int fd) {
                        run.partChapters == PartChapters::byTitle ? read.title : "");
     endChapters(run.chapters, step.name, part.end || read.length);
     if (run.verbose)
-        sayWhere(run, events, read.length);
+        sayWhere(run, events, read);
     if (!flush(run.output))
         return false;
     run.videoEnd = writtenTime(partEnd(part, read.length));

@@ -58,6 +58,8 @@ struct PartRead {
     bool stop = false;               // the run must end here (the source has said why)
     std::optional<ExactTime> length; // the part's own length, where the input knows it
     std::string title{};             // its title, where it is media that has one
+    // Where a text input's length comes from, for --verbose; media give the joining tool's rule.
+    std::string_view lengthFrom{};
 };
 
 // Whether a format claims an input by its first bytes; undecided: they begin what the format
@@ -89,6 +91,7 @@ PartRead readFailed(const Input& input, Events& events);
 // The formats, one file each.
 extern const Source ffmetadataSource; // ';FFMETADATA1' files
 extern const Source matroskaSource;   // Matroska chapters XML
+extern const Source webvttSource;     // WebVTT cues, as a chapters track
 extern const Source mediaSource;      // containers libavformat reads
 extern const Source timestampsSource; // '0:00 Title' lines, as in a video description
 extern const Source simpleSource;     // CHAPTERnn= lines

@@ -157,6 +157,8 @@ Claim claimsText(std::string_view head) {
 Claim claims(std::string_view head) {
     if (mayStartByteOrderMark(head))
         return Claim::undecided;
+    if (webvttSource.claims(head) == Claim::yes) // its timing lines begin with a time
+        return Claim::no;
     const ByteOrderMark mark = byteOrderMarkOf(head);
     head.remove_prefix(mark.size);
     if (mark.encoding == Encoding::utf8)
