@@ -1,4 +1,5 @@
 #include "source.hpp"
+#include "utf.hpp"
 
 namespace {
 
@@ -27,4 +28,17 @@ const Source* detect(Input& input) {
         if (!readMoreHead(input))
             return input.error != 0 ? nullptr : claimant(input.head, true);
     }
+}
+
+Claim claimsSignature(std::string_view head, std::string_view signature, std::string_view& rest) {
+    if (mayStartByteOrderMark(head))
+        return Claim::undecided;
+    const ByteOrderMark mark = byteOrderMarkOf(head);
+    if (mark.encoding != Encoding::utf8)
+        return Claim::no;
+    head.remove_prefix(mark.size);
+    if (head.size() < signature.size())
+        return signature.starts_with(head) ? Claim::undecided : Claim::no;
+    rest = head.substr(signature.size());
+    return head.starts_with(signature) ? Claim::yes : Claim::no;
 }

@@ -80,6 +80,10 @@ struct Source {
     std::string_view emptyPart;
 };
 
+// How a format whose inputs begin with signature (after a UTF-8 byte-order mark, if any) claims
+// head: undecided while head is a beginning of them. rest: what follows the signature.
+Claim claimsSignature(std::string_view head, std::string_view signature, std::string_view& rest);
+
 // The first source of the table that claims the input, reading more of it while a row before
 // it cannot yet decide (an undecided row at the end of the input or of the head's bound does not
 // claim it); the simple format claims everything. None on a read error (input.error).

@@ -18,18 +18,13 @@ constexpr std::string_view arrow = "-->";
 
 // The signature, after a UTF-8 byte-order mark if any, then a blank or a line end.
 Claim claims(std::string_view head) {
-    if (mayStartByteOrderMark(head))
-        return Claim::undecided;
-    const ByteOrderMark mark = byteOrderMarkOf(head);
-    if (mark.encoding != Encoding::utf8)
-        return Claim::no;
-    head.remove_prefix(mark.size);
+    std::string_view rest;
+    const Claim claim = claimsSignature(head, signature, rest);
     // The end of the input cannot be told from a pipe's pause: the signature alone stays open.
-    if (head.size() <= signature.size())
-        return signature.starts_with(head) ? Claim::undecided : Claim::no;
-    const char next = head[signature.size()];
-    const bool ends = next == ' ' || next == '\t' || next == '\n' || next == '\r';
-    return head.starts_with(signature) && ends ? Claim::yes : Claim::no;
+    if (claim != Claim::yes || rest.empty())
+        return claim == Claim::no ? claim : Claim::undecided;
+    const char next = rest.front();
+    return next == ' ' || next == '\t' || next == '\n' || next == '\r' ? Claim::yes : Claim::no;
 }
 
 bool isSpace(char c) {
@@ -308,21 +303,11 @@ std::string_view unifyLineEnds(Reader& r, std::string_view bytes) {
 }
 
 PartRead read(Input& input, Events& events) {
-    LineReader reader;
-    startReading(reader);
     Reader r{events};
-    Line line;
-    for (NextLine next; (next = nextLine(reader, line)) != NextLine::end;) {
-        if (next == NextLine::line) {
-            takeLine(r, line);
-            continue;
-        }
-        std::string_view bytes;
-        const Bytes got = nextBytes(input, bytes);
-        if (got == Bytes::failed)
-            return readFailed(input, events);
-        feed(reader, got == Bytes::end ? std::string_view{} : unifyLineEnds(r, bytes));
-    }
+    if (!readLines(
+            input, [&r](const Line& line) { takeLine(r, line); },
+            [&r](std::string_view bytes) { return unifyLineEnds(r, bytes); }))
+        return readFailed(input, events);
     endBlock(r);
     // The last cue ends where the video does, as a chapters track covers it.
     PartRead read;
