@@ -525,7 +525,7 @@ const SourceCase webvttCases[] = {
      "x\n\n00:20.000 --> 00:30.000\nLast\n",
      "3: fails: malformed cue timing line (as 00:01:02.500 --> 00:02:00.000); cue skipped\n"
      "6: fails: text without a cue timing line (-->); block skipped\n"
-     "8: note: the cue ends before it starts; that end is not the part's\n"
+     "8: note: cue ends before it starts; its end is not taken as the part's length\n"
      "8: time 1 10000\n8: name 1 Ends early\n"
      "11: fails: malformed cue timing line (as 00:01:02.500 --> 00:02:00.000); cue skipped\n"
      "14: fails: text without a cue timing line (-->); block skipped\n"

@@ -228,7 +228,8 @@ void timingLine(Reader& r, const Line& line) {
                             "skipped",
                       true);
     } else if (end < r.start) {
-        r.events.note(line.number, "the cue ends before it starts; that end is not the part's",
+        r.events.note(line.number,
+                      "cue ends before it starts; its end is not taken as the part's length",
                       false);
     } else {
         r.length = std::max(r.length.value_or(end), end);
