@@ -559,6 +559,16 @@ const CliCase failureCases[] = {
      "chapcat: f: starts at 00:30:01.000000, length unknown (the next part starts at its last "
      "chapter), 2 chapters\n",
      0},
+    {"VerboseSaysAWebvttPartLastsToItsCuesLatestEnd",
+     {{"a.vtt", "WEBVTT\n\n00:00.000 --> 02:00.000\nA\n\n00:10.000 --> 01:00.000\nB\n"}},
+     {"--verbose", "a.vtt", "a.vtt"},
+     "CHAPTER01=00:00:00.000\nCHAPTER01NAME=A\nCHAPTER02=00:00:10.000\nCHAPTER02NAME=B\n"
+     "CHAPTER03=00:02:00.000\nCHAPTER03NAME=A\nCHAPTER04=00:02:10.000\nCHAPTER04NAME=B\n",
+     "chapcat: a.vtt: starts at 00:00:00.000000, lasts 00:02:00.000000 (the latest end of its "
+     "cues), 2 chapters\n"
+     "chapcat: a.vtt: starts at 00:02:00.000000, lasts 00:02:00.000000 (the latest end of its "
+     "cues), 2 chapters\n",
+     0},
     {"DelaysInEveryForm",
      {{"f", tenMinutes}},
      {"-d=20.039", "f", "-d=1:05.5", "-d=-00:00:01", "f"},

@@ -314,7 +314,7 @@ PartRead read(Input& input, Events& events) {
     PartRead read;
     if (r.length)
         read.length = *r.length;
-    read.lengthFrom = "the end of its last cue";
+    read.lengthFrom = "the latest end of its cues";
     return read;
 }
 
