@@ -51,9 +51,13 @@ awk_big=$(median_ms mawk -f "$here/chapcat.awk" "${big[@]}")
 for i in 1 2 3; do
     "$chapcat" --format=matroska "big$i.txt" > "big$i.xml" 2> /dev/null
     "$chapcat" --format=ffmetadata "big$i.txt" > "big$i.meta" 2> /dev/null
+    "$chapcat" --format=timestamps-ms "big$i.txt" > "big$i.stamps" 2> /dev/null
+    "$chapcat" --format=webvtt "big$i.txt" > "big$i.vtt" 2> /dev/null
 done
 read_xml_big=$(median_ms "$chapcat" big1.xml big2.xml big3.xml)
 read_meta_big=$(median_ms "$chapcat" big1.meta big2.meta big3.meta)
+read_stamps_big=$(median_ms "$chapcat" big1.stamps big2.stamps big3.stamps)
+read_vtt_big=$(median_ms "$chapcat" big1.vtt big2.vtt big3.vtt)
 cat_small=$(median_ms cat "${small[@]}")
 chapcat_small=$(median_ms "$chapcat" "${small[@]}")
 
@@ -67,6 +71,8 @@ printf '%-40s %10s\n' "cat, 1,000,000 lines" "$cat_big" \
     "mawk script, 1,000,000 lines" "$awk_big" \
     "chapcat reading them as Matroska XML" "$read_xml_big" \
     "chapcat reading them as FFmpeg metadata" "$read_meta_big" \
+    "chapcat reading them as timestamp lines" "$read_stamps_big" \
+    "chapcat reading them as WebVTT" "$read_vtt_big" \
     "cat, 3 x 20 chapters" "$cat_small" \
     "chapcat, 3 x 20 chapters" "$chapcat_small"
 echo
@@ -78,6 +84,8 @@ printf '%-40s %10s\n' "chapcat / cat (target <= 8)" "$(ratio "$chapcat_big" "$ca
     "matroska / simple (target <= 1.5)" "$(ratio "$matroska_big" "$chapcat_big")" \
     "reading XML / simple (target <= 2)" "$(ratio "$read_xml_big" "$chapcat_big")" \
     "reading metadata / simple (target <= 2)" "$(ratio "$read_meta_big" "$chapcat_big")" \
+    "reading timestamp lines / simple (target <= 3)" "$(ratio "$read_stamps_big" "$chapcat_big")" \
+    "reading WebVTT / simple (target <= 3)" "$(ratio "$read_vtt_big" "$chapcat_big")" \
     "start-up: chapcat / cat (target <= 1.5)" "$(ratio "$chapcat_small" "$cat_small")"
 
 # Media parts: chapcat reads all three in one run where scripts run ffprobe once a part. Text

@@ -179,8 +179,11 @@ std::string keptText(const PartEdit& edit) {
 }
 
 // Where the part went in the joined video, for --verbose.
-void sayWhere(Run& run, const PartEvents& events, std::optional<ExactTime> ownLength) {
-    const std::string_view rule = joinNames[static_cast<int>(run.join)].rule;
+// ownLength: the part's own length, or what is kept of it.
+void sayWhere(Run& run, const PartEvents& events, const PartRead& read,
+              std::optional<ExactTime> ownLength) {
+    const std::string_view rule =
+        read.lengthFrom.empty() ? joinNames[static_cast<int>(run.join)].rule : read.lengthFrom;
     const Part& part = events.part;
     const auto start = partStart(part);
     const auto end = partEnd(part, ownLength);
@@ -257,7 +260,7 @@ bool finishPart(Run& run, PartEvents& events, const PartRead& read, const Source
     const std::optional<ExactTime> length = events.keptOf(read.length);
     endChapters(run.chapters, events.file, part.end || length);
     if (run.verbose)
-        sayWhere(run, events, length);
+        sayWhere(run, events, read, length);
     if (!flush(run.output))
         return false;
     run.videoEnd = writtenTime(partEnd(part, length));
