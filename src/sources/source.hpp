@@ -83,6 +83,9 @@ struct Source {
 // claim it); the simple format claims everything. None on a read error (input.error).
 const Source* detect(Input& input);
 
+// What claimsText says of head's text, decoded first where a UTF-16 byte-order mark begins it.
+Claim claimsDecoded(std::string_view head, Claim (*claimsText)(std::string_view text));
+
 // Says why reading stopped (a read error names the system's reason) and stops the run.
 PartRead readFailed(const Input& input, Events& events);
 

@@ -155,16 +155,7 @@ Claim claimsText(std::string_view head) {
 }
 
 Claim claims(std::string_view head) {
-    if (mayStartByteOrderMark(head))
-        return Claim::undecided;
-    const ByteOrderMark mark = byteOrderMarkOf(head);
-    head.remove_prefix(mark.size);
-    if (mark.encoding == Encoding::utf8)
-        return claimsText(head);
-    std::string decoded;
-    Utf16Decoder decoder{mark.encoding == Encoding::utf16LittleEndian};
-    decodeUtf16(decoder, head.substr(0, head.size() & ~std::size_t{1}), decoded);
-    return claimsText(decoded);
+    return claimsDecoded(head, claimsText);
 }
 
 struct Reader {
