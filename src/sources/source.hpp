@@ -93,5 +93,6 @@ PartRead readFailed(const Input& input, Events& events);
 extern const Source ffmetadataSource; // ';FFMETADATA1' files
 extern const Source matroskaSource;   // Matroska chapters XML
 extern const Source mediaSource;      // containers libavformat reads
+extern const Source cueSource;        // CUE sheets
 extern const Source timestampsSource; // '0:00 Title' lines, as in a video description
 extern const Source simpleSource;     // CHAPTERnn= lines
