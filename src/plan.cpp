@@ -238,6 +238,10 @@ void takePartChapters(Planning& state, const Valued& option) {
                                  std::string(option.value) + "': expected title or file");
 }
 
+void takeCueFile(Planning& state, const Valued& option) {
+    state.plan.cueFile = option.value;
+}
+
 void takeVerbose(Planning& state, const Valued&) {
     state.plan.verbose = true;
 }
@@ -259,6 +263,7 @@ constexpr LongOption longOptions[] = {
     {partChaptersOption, Value::optional, takePartChapters},
     {verboseOption, Value::none, takeVerbose},
     {joinOption, Value::required, takeJoin},
+    {"--cue-file", Value::required, takeCueFile},
 };
 
 // How many single-character edits turn a into b.

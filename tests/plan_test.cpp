@@ -37,6 +37,7 @@ std::string describe(const std::variant<Answer, Plan>& planned) {
                                                          : "";
     text += plan.join ? " +join=" + std::string(joinNames[static_cast<int>(*plan.join)].name) : "";
     text += plan.verbose ? " +verbose" : "";
+    text += plan.cueFile.empty() ? "" : " +cue-file=" + plan.cueFile;
     for (const std::string& warning : plan.warnings)
         text += " [" + warning + "]";
     return text;
@@ -66,8 +67,8 @@ TEST(PlanRun, ReadsTheCommandLineOnce) {
          "-d=1:05.5 or -d=20.039" +
              tryHelp},
         {{"--format=xml"},
-         "2 unknown format 'xml': expected simple, ffmetadata, matroska, timestamps or "
-         "timestamps-ms" +
+         "2 unknown format 'xml': expected simple, ffmetadata, matroska, timestamps, "
+         "timestamps-ms or cue" +
              tryHelp},
         {{"--format=simple", "--format=matroska"},
          "2 two formats, '--format=simple' and '--format=matroska'" + tryHelp},
@@ -82,6 +83,7 @@ TEST(PlanRun, ReadsTheCommandLineOnce) {
         {{"--part-chapters=title", "--join", "ffmpeg", "a"},
          "simple a +part-chapters=title +join=ffmpeg"},
         {{"--part-chapters=file", "--join=mkvmerge"}, "simple +part-chapters +join=mkvmerge"},
+        {{"--cue-file", "Book.m4b", "a", "--format=cue"}, "cue a +cue-file=Book.m4b"},
         {{"--part-chapters", "title"}, "simple title +part-chapters"}, // a value only after =
         {{"--part-chapters=number"},
          "2 unknown way of naming part chapters 'number': expected title or file" + tryHelp},

@@ -37,6 +37,7 @@ struct WriterState {
     // For the checks of writers whose readers have rules of their own.
     std::int64_t written = 0;
     std::int64_t lastStart = 0;
+    std::string_view cueFile{}; // --cue-file: the joined file that a CUE sheet names
 };
 
 // One output format: a row in the table. A writer takes either every chapter line as it comes
@@ -82,3 +83,4 @@ extern const Writer ffmetadataWriter;
 extern const Writer matroskaWriter;
 extern const Writer timestampsWriter;
 extern const Writer timestampsMsWriter;
+extern const Writer cueWriter;
