@@ -110,9 +110,8 @@ std::string_view lost(const Chapter& chapter) {
 
 } // namespace
 
-const Writer cueWriter{
-    "cue",   "CUE sheet (FILE, TRACK, INDEX 01 mm:ss:ff), for players and mkvmerge",
-    begin,   nullptr,
-    chapter, end,
-    lost,    Join::ffmpegFilter,
-    false};
+const Writer cueWriter{"cue",   "CUE sheet; --cue-file=NAME names the joined file",
+                       begin,   nullptr,
+                       chapter, end,
+                       lost,    Join::ffmpegFilter,
+                       false};
