@@ -112,6 +112,39 @@ bool isXmlText(std::string_view text) {
     return true;
 }
 
+// A quoted CUE text: no quote, and no line break.
+bool isCueText(std::string_view text) {
+    return text.size() >= 2 && text.front() == '"' && text.back() == '"' &&
+           text.substr(1, text.size() - 2).find_first_of("\"\r\n") == std::string_view::npos;
+}
+
+// FILE "name" TYPE, then each track's TRACK, TITLE where it has one, and INDEX 01 mm:ss:ff.
+bool isCueSheet(std::string_view text) {
+    for (std::size_t end, line = 0; !text.empty(); text.remove_prefix(end + 1), ++line) {
+        end = text.find('\n');
+        std::string_view at = text.substr(0, end);
+        const auto rest = [&at](std::string_view start) {
+            const bool starts = at.starts_with(start);
+            at.remove_prefix(starts ? start.size() : 0);
+            return starts;
+        };
+        const bool fits =
+            line == 0 ? rest("FILE ") && at.find_last_of(' ') != std::string_view::npos &&
+                            isCueText(at.substr(0, at.find_last_of(' ')))
+            : rest("  TRACK ") ? at.ends_with(" AUDIO") && isDigits(at.substr(0, at.size() - 6), 2)
+            : rest("    TITLE ") ? isCueText(at)
+            : rest("    INDEX 01 ")
+                ? at.size() >= 8 && at[at.size() - 3] == ':' && at[at.size() - 6] == ':' &&
+                      isDigits(at.substr(0, at.size() - 6), 2) &&
+                      isDigits(at.substr(at.size() - 5, 2), 2) &&
+                      isDigits(at.substr(at.size() - 2), 2)
+                : false;
+        if (!fits)
+            return false;
+    }
+    return true;
+}
+
 // Output in the format it starts with, or chapter lines, ending with a line break.
 bool isWellFormed(std::string_view output) {
     if (!output.empty() && !output.ends_with('\n'))
@@ -120,6 +153,8 @@ bool isWellFormed(std::string_view output) {
         return isFfmetadata(output);
     if (output.starts_with("<?xml"))
         return isXmlText(output);
+    if (output.starts_with("FILE "))
+        return isCueSheet(output);
     for (std::size_t start = 0; start < output.size();) {
         const auto end = output.find('\n', start);
         if (!isChapterLine(output.substr(start, end - start)))
@@ -136,10 +171,10 @@ std::vector<std::string> arguments(FuzzedDataProvider& input, std::vector<int>& 
     for (int i = 0; i < count && input.remaining_bytes() > 0; ++i) {
         switch (input.ConsumeIntegralInRange(0, 7)) {
         case 0:
-            args.push_back(input.PickValueInArray({"-p", "-t", "-n", "-", "--", "-d", "-x",
-                                                   "--format=ffmetadata", "--format=matroska",
-                                                   "--help", "--version", "--length", "--format",
-                                                   "--part-chapters", "--verbose"}));
+            args.push_back(input.PickValueInArray(
+                {"-p", "-t", "-n", "-", "--", "-d", "-x", "--format=ffmetadata",
+                 "--format=matroska", "--help", "--version", "--length", "--format",
+                 "--part-chapters", "--verbose", "--format=cue", "--cue-file"}));
             break;
         case 1:
             args.push_back("-d=" + input.ConsumeRandomLengthString(24));
@@ -162,7 +197,8 @@ std::vector<std::string> arguments(FuzzedDataProvider& input, std::vector<int>& 
                 {"", "", ";FFMETADATA1\n[CHAPTER]\n", "\xEF\xBB\xBF;FFMETADATA1\ntitle=",
                  "<?xml version=\"1.0\"?>\n<Chapters><EditionEntry><ChapterAtom>"
                  "<ChapterTimeStart>",
-                 "<Chapters><EditionEntry><EditionFlagDefault>1</EditionFlagDefault>"});
+                 "<Chapters><EditionEntry><EditionFlagDefault>1</EditionFlagDefault>",
+                 "FILE \"a.wav\" WAVE\n  TRACK 01 AUDIO\n    INDEX 01 "});
             files.push_back(memoryFile(start + input.ConsumeRandomLengthString(4096)));
             args.push_back("/proc/self/fd/" + std::to_string(files.back()));
         }
