@@ -52,6 +52,8 @@ for i in 1 2 3; do
 done
 read_xml_big=$(median_ms "$chapcat" big1.xml big2.xml big3.xml)
 read_meta_big=$(median_ms "$chapcat" big1.meta big2.meta big3.meta)
+for i in 1 2 3; do "$chapcat" --format=cue "big$i.txt" > "big$i.cue" 2> /dev/null; done
+read_cue_big=$(median_ms "$chapcat" big1.cue big2.cue big3.cue)
 cat_small=$(median_ms cat "${small[@]}")
 chapcat_small=$(median_ms "$chapcat" "${small[@]}")
 
@@ -75,6 +77,8 @@ printf '%-40s %10s\n' "chapcat / cat (target <= 8)" "$(ratio "$chapcat_big" "$ca
     "reading XML / simple (target <= 2)" "$(ratio "$read_xml_big" "$chapcat_big")" \
     "reading metadata / simple (target <= 2)" "$(ratio "$read_meta_big" "$chapcat_big")" \
     "start-up: chapcat / cat (target <= 1.5)" "$(ratio "$chapcat_small" "$cat_small")"
+printf '%-40s %10s\n' "chapcat reading them as CUE sheets" "$read_cue_big" \
+    "reading CUE / simple (target <= 3)" "$(ratio "$read_cue_big" "$chapcat_big")"
 
 # Media parts: chapcat reads all three in one run where scripts run ffprobe once a part. Text
 # with a NUL in a title is where chapcat loads libavformat only to probe; plain text never does.
