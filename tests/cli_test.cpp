@@ -498,6 +498,18 @@ const CliCase formatCases[] = {
      "chapcat: c.cue:2: cannot read the length of \"sub/none.wav\" (No such file or directory); "
      "the sheet's length is not known\n",
      0},
+    {"CueFileNamesNeitherANulNorAFolderAreOpened",
+     {{"n.cue", std::string("FILE \"n.cue") + '\0' + "x\" WAVE\nFILE \".\" WAVE\n"}},
+     {"n.cue"},
+     "",
+     "chapcat: n.cue:1: cannot read the length of \"n.cue" + std::string(1, '\0') +
+         "x\" (the name holds a NUL byte, which no file name can); the next FILE starts at its "
+         "last chapter\n"
+         "chapcat: n.cue:2: cannot read the length of \".\" (not a regular file); the sheet's "
+         "length is not known\n"
+         "chapcat: n.cue: no chapters and no length in this CUE sheet; give its --length=, or "
+         "--part-chapters\n",
+     1},
     {"TimestampsMsReadBackUnchanged",
      {{"a", timestampsMs}},
      {"--format=timestamps-ms", "--length=4000", "a"},

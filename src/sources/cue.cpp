@@ -9,6 +9,7 @@
 #include "utf.hpp"
 
 #include <cerrno>
+#include <climits>
 #include <cstring>
 #include <fcntl.h>
 #include <string>
@@ -248,8 +249,9 @@ int openRegular(const std::string& path, std::string& why) {
 // media source; none with why where it cannot be read.
 std::optional<ExactTime> mediaLength(const Input& sheet, std::string_view name, std::string& why) {
     const std::string path = pathOf(sheet, name);
-    if (path.empty()) {
-        why = "a sheet on standard input names it from a folder that is not known";
+    if (path.empty() || name.find('\0') != std::string_view::npos) {
+        why = path.empty() ? "a sheet on standard input names it from a folder that is not known"
+                           : "the name holds a NUL byte, which no file name can";
         return std::nullopt;
     }
     const int fd = openRegular(path, why);
@@ -282,10 +284,13 @@ std::optional<ExactTime> fileEnd(Sheet& s, std::string_view consequence) {
     std::string why;
     const std::optional<ExactTime> length = mediaLength(s.input, s.file, why);
     const std::optional<ExactTime> end = length ? add(s.fileStart, *length) : std::nullopt;
+    // A name past what a file name can be is not opened, and not shown whole.
+    const std::string_view name = std::string_view(s.file).substr(0, PATH_MAX);
     if (!end)
         note(s, s.fileLine,
-             "cannot read the length of \"" + s.file + "\" (" + (length ? "out of range" : why) +
-                 "); " + std::string(consequence),
+             "cannot read the length of \"" + std::string(name) +
+                 (name.size() < s.file.size() ? "...\" (" : "\" (") +
+                 (length ? "out of range" : why) + "); " + std::string(consequence),
              false);
     return end;
 }
