@@ -6,6 +6,7 @@
 
 #include <gtest/gtest.h>
 
+#include <span>
 #include <string>
 #include <sys/mman.h>
 #include <thread>
@@ -98,6 +99,14 @@ std::string readWith(const Source& source, const std::string& text, Via via) {
 void check(const Source& source, const SourceCase& c) {
     EXPECT_EQ(readWith(source, c.input, c.via), c.events)
         << c.what << (c.via == Via::pipe ? " (from a pipe)" : "");
+}
+
+// Each case from a file, and the same from a pipe.
+void checkFileAndPipe(const Source& source, std::span<const SourceCase> cases) {
+    for (const SourceCase& c : cases) {
+        check(source, c);
+        check(source, {c.what, c.input, c.events, Via::pipe});
+    }
 }
 
 // One edition of chapters, one a line from the second: its start, and its title when given.
@@ -469,10 +478,7 @@ const SourceCase timestampsCases[] = {
 };
 
 TEST(TimestampsSource, ReadsTheChapterLinesOfADescription) {
-    for (const SourceCase& c : timestampsCases) {
-        check(timestampsSource, c);
-        check(timestampsSource, {c.what, c.input, c.events, Via::pipe});
-    }
+    checkFileAndPipe(timestampsSource, timestampsCases);
 }
 
 // What the CUE source says of a FILE whose length it cannot read: a sheet read here has no folder.
@@ -549,15 +555,16 @@ const SourceCase cueCases[] = {
          "\"\n    INDEX 01 00:00:00\n  TRACK 02 AUDIO\n    INDEX 01 00:01:00\n",
      "3: fails: chapter title longer than 1 MiB; chapter skipped\n6: time 1 1000\n" +
          unread(1, "c.wav", true)},
-    {"INDEX before a TRACK, no FILE", "TITLE \"x\"\nTRACK 01 AUDIO\n  INDEX 01 00:00:01\n",
+    {"a TRACK without a FILE, a frame in", "TITLE \"x\"\nTRACK 01 AUDIO\n  INDEX 01 00:00:01\n",
      "3: time 1 13+333333ns\n"},
+    {"INDEX before the first TRACK", "FILE d.wav WAVE\nINDEX 01 00:00:00\nTRACK 01 AUDIO\n",
+     "2: note: INDEX before the first TRACK; line passed over\n"
+     "3: fails: TRACK 01 has no INDEX 01, where its sound starts; chapter skipped\n" +
+         unread(1, "d.wav", true)},
 };
 
 TEST(CueSource, ReadsSheetsAsRippersAndAudiobookToolsWriteThem) {
-    for (const SourceCase& c : cueCases) {
-        check(cueSource, c);
-        check(cueSource, {c.what, c.input, c.events, Via::pipe});
-    }
+    checkFileAndPipe(cueSource, cueCases);
 }
 
 // A sheet's shape: a sheet command first, and commands up to its first FILE or TRACK; nothing

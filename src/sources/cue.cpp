@@ -435,16 +435,10 @@ PartRead read(Input& input, Events& events) {
     startReading(reader);
     Sheet s{input, events};
     Line line;
-    for (NextLine next; (next = nextLine(reader, line)) != NextLine::end;) {
-        if (next == NextLine::line) {
-            takeLine(s, line);
-            continue;
-        }
-        std::string_view bytes;
-        const Bytes got = nextBytes(input, bytes);
-        if (got == Bytes::failed)
+    for (Bytes next; (next = nextInputLine(input, reader, line)) != Bytes::end;) {
+        if (next == Bytes::failed)
             return readFailed(input, events);
-        feed(reader, got == Bytes::end ? std::string_view{} : bytes);
+        takeLine(s, line);
     }
     endTrack(s);
     // The last FILE's end is the sheet's, which places the part after it.

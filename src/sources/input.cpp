@@ -1,3 +1,4 @@
+#include "line_reader.hpp"
 #include "output.hpp"
 #include "source.hpp"
 #include "utf.hpp"
@@ -93,4 +94,17 @@ Claim claimsDecoded(std::string_view head, Claim (*claimsText)(std::string_view 
     Utf16Decoder decoder{mark.encoding == Encoding::utf16LittleEndian};
     decodeUtf16(decoder, head.substr(0, head.size() & ~std::size_t{1}), decoded);
     return claimsText(decoded);
+}
+
+Bytes nextInputLine(Input& input, LineReader& reader, Line& line) {
+    for (;;) {
+        const NextLine next = nextLine(reader, line);
+        if (next != NextLine::needInput)
+            return next == NextLine::line ? Bytes::some : Bytes::end;
+        std::string_view bytes;
+        const Bytes got = nextBytes(input, bytes);
+        if (got == Bytes::failed)
+            return got;
+        feed(reader, got == Bytes::end ? std::string_view{} : bytes);
+    }
 }

@@ -38,6 +38,12 @@ enum class Bytes { some, end, failed };
 // failed: a read failed (input.error) or the output did (already reported; input.error is 0).
 Bytes nextBytes(Input& input, std::string_view& bytes);
 
+struct LineReader;
+struct Line;
+
+// The input's next line, read through reader: some (a line), end, or failed (as nextBytes).
+Bytes nextInputLine(Input& input, LineReader& reader, Line& line);
+
 // Where a source hands what it reads, in input order.
 struct Events {
     // A time or name line, or a line the source could not take (LineKind badTime, ...), with its

@@ -186,16 +186,10 @@ PartRead read(Input& input, Events& events) {
     startReading(reader);
     Reader r{events};
     Line line;
-    for (NextLine next; (next = nextLine(reader, line)) != NextLine::end;) {
-        if (next == NextLine::line) {
-            takeLine(r, line);
-            continue;
-        }
-        std::string_view bytes;
-        const Bytes got = nextBytes(input, bytes);
-        if (got == Bytes::failed)
+    for (Bytes next; (next = nextInputLine(input, reader, line)) != Bytes::end;) {
+        if (next == Bytes::failed)
             return readFailed(input, events);
-        feed(reader, got == Bytes::end ? std::string_view{} : bytes);
+        takeLine(r, line);
     }
     if (!r.sawChapter) // claimed by its head, so only where it was given by name
         events.note(0, "no timestamp lines (0:00 Title)", true);
