@@ -3,6 +3,7 @@
 // ends.
 #include "writer.hpp"
 
+#include <algorithm>
 #include <string>
 
 namespace {
@@ -26,6 +27,11 @@ char* putQuotable(char* out, std::string_view text) {
     return out;
 }
 
+// The room text takes as putQuotable writes it: a quote takes two.
+std::size_t quotableSize(std::string_view text) {
+    return text.size() + static_cast<std::size_t>(std::count(text.begin(), text.end(), '"'));
+}
+
 // The file type players expect of the joined file: by its extension, WAVE for any they decode.
 std::string_view typeOf(std::string_view name) {
     const std::size_t dot = name.find_last_of("./");
@@ -44,7 +50,7 @@ void writeFile(const WriterState& state, Output& output) {
     if (name.find_first_of(unquotable) != std::string_view::npos)
         report(output, "--cue-file: the name holds a \" or a line break, which a CUE sheet "
                        "cannot quote; written as '' or a space");
-    char* out = reserve(output, 2 * name.size() + 32);
+    char* out = reserve(output, quotableSize(name) + 32);
     out = put(out, "FILE \"");
     out = putQuotable(out, name);
     out = put(out, "\" ");
@@ -75,7 +81,7 @@ void chapter(WriterState& state, Output& output, const Chapter& chapter) {
         report(output, "TRACK 100 and after: a CUE sheet holds 99 tracks, and players and "
                        "burners may stop there (mkvmerge reads on)");
     const bool titled = chapter.titled && !chapter.title.empty();
-    char* out = reserve(output, 2 * chapter.title.size() + maxNumberSize + maxTimeTextSize + 64);
+    char* out = reserve(output, quotableSize(chapter.title) + maxNumberSize + maxTimeTextSize + 64);
     out = put(out, "  TRACK ");
     out = writeTwoDigitsAtLeast(out, state.written);
     out = put(out, " AUDIO\n");
