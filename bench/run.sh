@@ -58,11 +58,13 @@ read_xml_big=$(median_ms "$chapcat" big1.xml big2.xml big3.xml)
 read_meta_big=$(median_ms "$chapcat" big1.meta big2.meta big3.meta)
 read_stamps_big=$(median_ms "$chapcat" big1.stamps big2.stamps big3.stamps)
 read_vtt_big=$(median_ms "$chapcat" big1.vtt big2.vtt big3.vtt)
+for i in 1 2 3; do "$chapcat" --format=cue "big$i.txt" > "big$i.cue" 2> /dev/null; done
+read_cue_big=$(median_ms "$chapcat" big1.cue big2.cue big3.cue)
 cat_small=$(median_ms cat "${small[@]}")
 chapcat_small=$(median_ms "$chapcat" "${small[@]}")
 
-printf '%-40s %10s\n' "median of $runs runs" "ms"
-printf '%-40s %10s\n' "cat, 1,000,000 lines" "$cat_big" \
+printf '%-48s %10s\n' "median of $runs runs" "ms"
+printf '%-48s %10s\n' "cat, 1,000,000 lines" "$cat_big" \
     "chapcat, 1,000,000 lines" "$chapcat_big" \
     "chapcat -p -t, 1,000,000 lines" "$converted_big" \
     "chapcat --keep/--cut, 1,000,000 lines" "$cut_big" \
@@ -73,10 +75,11 @@ printf '%-40s %10s\n' "cat, 1,000,000 lines" "$cat_big" \
     "chapcat reading them as FFmpeg metadata" "$read_meta_big" \
     "chapcat reading them as timestamp lines" "$read_stamps_big" \
     "chapcat reading them as WebVTT" "$read_vtt_big" \
+    "chapcat reading them as CUE sheets" "$read_cue_big" \
     "cat, 3 x 20 chapters" "$cat_small" \
     "chapcat, 3 x 20 chapters" "$chapcat_small"
 echo
-printf '%-40s %10s\n' "chapcat / cat (target <= 8)" "$(ratio "$chapcat_big" "$cat_big")" \
+printf '%-48s %10s\n' "chapcat / cat (target <= 8)" "$(ratio "$chapcat_big" "$cat_big")" \
     "mawk / chapcat (target >= 20)" "$(ratio "$awk_big" "$chapcat_big")" \
     "chapcat -p -t / chapcat (target <= 1.3)" "$(ratio "$converted_big" "$chapcat_big")" \
     "cut parts / whole parts (target <= 1.3)" "$(ratio "$cut_big" "$chapcat_big")" \
@@ -86,6 +89,7 @@ printf '%-40s %10s\n' "chapcat / cat (target <= 8)" "$(ratio "$chapcat_big" "$ca
     "reading metadata / simple (target <= 2)" "$(ratio "$read_meta_big" "$chapcat_big")" \
     "reading timestamp lines / simple (target <= 3)" "$(ratio "$read_stamps_big" "$chapcat_big")" \
     "reading WebVTT / simple (target <= 3)" "$(ratio "$read_vtt_big" "$chapcat_big")" \
+    "reading CUE / simple (target <= 3)" "$(ratio "$read_cue_big" "$chapcat_big")" \
     "start-up: chapcat / cat (target <= 1.5)" "$(ratio "$chapcat_small" "$cat_small")"
 
 # Media parts: chapcat reads all three in one run where scripts run ffprobe once a part. Text
@@ -108,10 +112,10 @@ if command -v ffmpeg > /dev/null && command -v ffprobe > /dev/null; then
         ffprobe_media=$(median_ms sh ffprobe3.sh)
         chapcat_nul=$(median_ms "$chapcat" nul.txt small2.txt small3.txt)
         echo
-        printf '%-40s %10s\n' "chapcat, 3 media parts" "$chapcat_media" \
+        printf '%-48s %10s\n' "chapcat, 3 media parts" "$chapcat_media" \
             "ffprobe once a part, 3 media parts" "$ffprobe_media" \
             "chapcat, 3 x 20 chapters, NUL in one" "$chapcat_nul"
-        printf '%-40s %10s\n' \
+        printf '%-48s %10s\n' \
             "ffprobe x 3 / chapcat, media parts" "$(ratio "$ffprobe_media" "$chapcat_media")" \
             "start-up: a NUL in text / text" "$(ratio "$chapcat_nul" "$chapcat_small")"
         # 100 parts of each container: what a part costs beyond the libraries' loading, once.
@@ -129,12 +133,12 @@ if command -v ffmpeg > /dev/null && command -v ffprobe > /dev/null; then
         ffprobe_100=$(median_ms sh ffprobe100.sh)
         per_part() { awk -v all="$1" -v one="$one_part" 'BEGIN { printf "%.2f", (all - one) / 99 }'; }
         echo
-        printf '%-40s %10s\n' "chapcat, 1 MP4 part" "$one_part" \
+        printf '%-48s %10s\n' "chapcat, 1 MP4 part" "$one_part" \
             "chapcat, 100 MP4 parts" "$mp4_100" \
             "chapcat, 100 Matroska parts" "$mkv_100" \
             "chapcat, 100 Matroska parts, mkvmerge's rule" "$mkv_100_frames" \
             "ffprobe once a part, 100 MP4 parts" "$ffprobe_100"
-        printf '%-40s %10s\n' "a further MP4 part (target < 1)" "$(per_part "$mp4_100")" \
+        printf '%-48s %10s\n' "a further MP4 part (target < 1)" "$(per_part "$mp4_100")" \
             "a further Matroska part (target < 1)" "$(per_part "$mkv_100")" \
             "the same by mkvmerge's rule" "$(per_part "$mkv_100_frames")" \
             "ffprobe, a part" "$(awk -v t="$ffprobe_100" 'BEGIN { printf "%.2f", t / 100 }')"
@@ -154,7 +158,7 @@ if [ -x /usr/bin/time ]; then
     mb() { echo $(($(wc -c < "$1") / 1000000)); }
     chapters() { "$chapcat" "$1" 2> /dev/null | grep -c '^CHAPTER[0-9]*='; }
     echo
-    printf '%-40s %10s\n' "peak RSS, 1 MB input (KiB)" "$(peak_kib "$chapcat" mb.txt)" \
+    printf '%-48s %10s\n' "peak RSS, 1 MB input (KiB)" "$(peak_kib "$chapcat" mb.txt)" \
         "peak RSS, 500 MB input (KiB)" "$(peak_kib "$chapcat" large.txt)" \
         "peak RSS, 500 MB input as XML (KiB)" "$(peak_kib "$chapcat" --format=matroska large.txt)" \
         "peak RSS, one 400 MB line (KiB)" "$(peak_kib "$chapcat" longline.txt)" \
@@ -162,7 +166,7 @@ if [ -x /usr/bin/time ]; then
         "peak RSS, reading $(mb large.xml) MB of XML (KiB)" "$(peak_kib "$chapcat" large.xml)" \
         "peak RSS, reading $(mb large.meta) MB of metadata (KiB)" "$(peak_kib "$chapcat" large.meta)"
     # The peaks mean something only where the whole document was read.
-    printf '%-40s %10s\n' "chapters read of 1,600,000 in the XML" "$(chapters large.xml)" \
+    printf '%-48s %10s\n' "chapters read of 1,600,000 in the XML" "$(chapters large.xml)" \
         "chapters read of 5,900,000 in metadata" "$(chapters large.meta)"
     rm -f large.txt longline.txt large.xml large.meta
 fi

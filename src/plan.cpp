@@ -326,6 +326,10 @@ void takeCut(Planning& state, const Valued& option) {
     takeRange(state, option, state.cuts);
 }
 
+void takeCueFile(Planning& state, const Valued& option) {
+    state.plan.cueFile = option.value;
+}
+
 void takeVerbose(Planning& state, const Valued&) {
     state.plan.verbose = true;
 }
@@ -349,6 +353,7 @@ constexpr LongOption longOptions[] = {
     {joinOption, Value::required, takeJoin},
     {keepOption, Value::required, takeKeep},
     {cutOption, Value::required, takeCut},
+    {"--cue-file", Value::required, takeCueFile},
 };
 
 // How many single-character edits turn a into b.

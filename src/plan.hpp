@@ -43,6 +43,7 @@ struct Plan {
     PartChapters partChapters = PartChapters::none; // a part without chapters gets one
     bool verbose = false;                           // say where each part goes
     std::optional<Join> join;                       // as given; else the writer's
+    std::string cueFile{};                          // the joined file a CUE sheet names
     std::vector<std::string> warnings;              // about arguments that were ignored
 };
 

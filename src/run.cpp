@@ -386,6 +386,7 @@ int runPlan(const Plan& plan, Streams streams, Output& output) {
             plan.partChapters,
             plan.verbose,
             plan.join.value_or(plan.writer->join)};
+    run.chapters.state.cueFile = plan.cueFile;
     beginChapters(run.chapters);
     bool stopped = false;
     std::size_t done = 0; // steps read

@@ -292,6 +292,32 @@ const std::string webvtt = "WEBVTT\n\n00:00:00.000 --> 00:01:02.500\nOpening &am
                            "00:10:00.000 --> 01:00:00.001\n\n"
                            "01:00:00.001 --> 01:02:00.000\nCaf\xC3\xA9 \xC3\x89lo\xC3\xAFse\n";
 
+std::string twoDigits(int value) {
+    return (value < 10 ? "0" : "") + std::to_string(value);
+}
+
+// A CUE sheet of count tracks a minute apart, and the same chapters as CHAPTERnn= lines.
+std::string cueTracks(int count) {
+    std::string text = "FILE \"joined.wav\" WAVE\n";
+    for (int i = 1; i <= count; ++i)
+        text += "  TRACK " + twoDigits(i) + " AUDIO\n    TITLE \"T\"\n    INDEX 01 " +
+                twoDigits(i) + ":00:00\n";
+    return text;
+}
+std::string simpleChapters(int count) {
+    std::string text;
+    for (int i = 1; i <= count; ++i)
+        text += "CHAPTER" + twoDigits(i) + "=" + twoDigits(i / 60) + ":" + twoDigits(i % 60) +
+                ":00.000\nCHAPTER" + twoDigits(i) + "NAME=T\n";
+    return text;
+}
+
+// A sheet as players, rippers and chapcat write it, with a pregap and a frame past 99 minutes.
+const std::string cueSheet =
+    "FILE \"book.wav\" WAVE\n  TRACK 01 AUDIO\n    TITLE \"Opening\"\n"
+    "    INDEX 01 00:00:00\n  TRACK 02 AUDIO\n    TITLE \"\\xC3\\x89t\\xC3\\xA9\"\n"
+    "    INDEX 01 01:02:37\n  TRACK 03 AUDIO\n    INDEX 01 125:00:74\n";
+
 const CliCase formatCases[] = {
     {"FfmetadataChaptersAndTheirEnds",
      {{"a", "CHAPTER01NAME=a=b;c#d\\e\nCHAPTER01=00:00:01.000\nCHAPTER02=00:00:05.000\n"
@@ -444,6 +470,66 @@ const CliCase formatCases[] = {
      "chapcat: a:3: chapter 01: title holds a line break, which a timestamp line cannot; "
      "written as a space\n",
      0},
+    {"CueSheetRoundedToFrames",
+     {{"a", "CHAPTER01=00:00:00.000\nCHAPTER01NAME=Opening\nCHAPTER02=00:00:00.020\n"
+            "CHAPTER02NAME=say \"hi\"\nCHAPTER03=00:01:02.493\nCHAPTER03NAME=\n"
+            "CHAPTER04=02:00:00.006\n"},
+      {"b", ";FFMETADATA1\n[CHAPTER]\nTIMEBASE=1/1000\nSTART=0\nEND=1\ntitle=one\\\ntwo\n"}},
+     {"--format=cue", "--cue-file=Book Title.mp3", "--length=7300", "a", "b"},
+     "FILE \"Book Title.mp3\" MP3\n  TRACK 01 AUDIO\n    TITLE \"Opening\"\n    INDEX 01 00:00:00\n"
+     "  TRACK 02 AUDIO\n    TITLE \"say ''hi''\"\n    INDEX 01 00:00:02\n"
+     "  TRACK 03 AUDIO\n    INDEX 01 01:02:37\n  TRACK 04 AUDIO\n    INDEX 01 120:00:00\n"
+     "  TRACK 05 AUDIO\n    TITLE \"one two\"\n    INDEX 01 121:40:00\n",
+     "chapcat: a:3: chapter 02: title holds a \", which a CUE sheet cannot quote; written as ''\n"
+     "chapcat: a:5: chapter 03: empty title, which a CUE sheet cannot tell from none; no TITLE "
+     "written\n"
+     "chapcat: a:7: chapter 04 has a time line but no name line\n"
+     "chapcat: b:4: chapter 05: title holds a line break, which a CUE sheet cannot; written as a "
+     "space\n",
+     0},
+    {"CueFileTypeByExtensionAndBeforeZero",
+     {{"a", "CHAPTER01=00:00:01.000\nCHAPTER01NAME=A\n"}},
+     {"--format=cue", "--cue-file=x.AIFF", "-d=-2", "a"},
+     "FILE \"x.AIFF\" AIFF\n  TRACK 01 AUDIO\n    TITLE \"A\"\n    INDEX 01 00:00:00\n",
+     "chapcat: a:1: chapter 01 starts at -00:00:01.000, before 00:00:00.000, which muxers reject\n"
+     "chapcat: a:1: chapter 01: a CUE sheet holds no time before 00:00:00; written as INDEX 01 "
+     "00:00:00\n",
+     1},
+    {"CuePlaceholderForTheJoinedFile", {}, {"--format=cue"}, "FILE \"joined.wav\" WAVE\n", "", 0},
+    {"CueOver99Tracks",
+     {{"a", simpleChapters(100)}},
+     {"--format=cue", "a"},
+     cueTracks(100),
+     "chapcat: TRACK 100 and after: a CUE sheet holds 99 tracks, and players and burners may "
+     "stop there (mkvmerge reads on)\n",
+     0},
+    {"CueSheetReadBackUnchanged",
+     {{"a.cue", cueSheet}},
+     {"--format=cue", "--cue-file=book.wav", "a.cue"},
+     cueSheet,
+     "chapcat: a.cue:1: cannot read the length of \"book.wav\" (No such file or directory); the "
+     "sheet's length is not known\n"
+     "chapcat: a.cue:9: chapter 03 has no TITLE\n",
+     0},
+    {"CueSheetWithoutTracksTitledByItsAlbum",
+     {{"c.cue", "TITLE \"Album\"\nFILE \"sub/none.wav\" WAVE\n"}},
+     {"--part-chapters=title", "c.cue"},
+     "CHAPTER01=00:00:00.000\nCHAPTER01NAME=Album\n",
+     "chapcat: c.cue:2: cannot read the length of \"sub/none.wav\" (No such file or directory); "
+     "the sheet's length is not known\n",
+     0},
+    {"CueFileNamesNeitherANulNorAFolderAreOpened",
+     {{"n.cue", std::string("FILE \"n.cue") + '\0' + "x\" WAVE\nFILE \".\" WAVE\n"}},
+     {"n.cue"},
+     "",
+     "chapcat: n.cue:1: cannot read the length of \"n.cue" + std::string(1, '\0') +
+         "x\" (the name holds a NUL byte, which no file name can); the next FILE starts at its "
+         "last chapter\n"
+         "chapcat: n.cue:2: cannot read the length of \".\" (not a regular file); the sheet's "
+         "length is not known\n"
+         "chapcat: n.cue: no chapters and no length in this CUE sheet; give its --length=, or "
+         "--part-chapters\n",
+     1},
     {"TimestampsMsReadBackUnchanged",
      {{"a", timestampsMs}},
      {"--format=timestamps-ms", "--length=4000", "a"},

@@ -47,6 +47,7 @@ std::string describe(const std::variant<Answer, Plan>& planned) {
                                                          : "";
     text += plan.join ? " +join=" + std::string(joinNames[static_cast<int>(*plan.join)].name) : "";
     text += plan.verbose ? " +verbose" : "";
+    text += plan.cueFile.empty() ? "" : " +cue-file=" + plan.cueFile;
     for (const std::string& warning : plan.warnings)
         text += " [" + warning + "]";
     return text;
@@ -113,6 +114,7 @@ TEST(PlanRun, ReadsTheCommandLineOnce) {
         {{"--part-chapters=title", "--join", "ffmpeg", "a"},
          "simple a +part-chapters=title +join=ffmpeg"},
         {{"--part-chapters=file", "--join=mkvmerge"}, "simple +part-chapters +join=mkvmerge"},
+        {{"--cue-file", "Book.m4b", "a", "--format=cue"}, "cue a +cue-file=Book.m4b"},
         {{"--part-chapters", "title"}, "simple title +part-chapters"}, // a value only after =
         {{"--part-chapters=number"},
          "2 unknown way of naming part chapters 'number': expected title or file" + tryHelp},

@@ -6,6 +6,7 @@
 
 #include <gtest/gtest.h>
 
+#include <span>
 #include <string>
 #include <sys/mman.h>
 #include <thread>
@@ -22,7 +23,8 @@ struct Recorder final : Events {
     void chapter(const ChapterLine& line, std::int64_t lineNumber) override {
         text += std::to_string(lineNumber) + ": ";
         if (line.kind == LineKind::time)
-            text += "time " + std::to_string(line.number) + " " + std::to_string(line.time);
+            text += "time " + std::to_string(line.number) + " " + std::to_string(line.time) +
+                    (line.nanoseconds != 0 ? "+" + std::to_string(line.nanoseconds) + "ns" : "");
         else if (line.kind == LineKind::name)
             text += "name " + std::to_string(line.number) + " " + shown(line.title);
         else
@@ -99,6 +101,14 @@ std::string readWith(const Source& source, const std::string& text, Via via) {
 void check(const Source& source, const SourceCase& c) {
     EXPECT_EQ(readWith(source, c.input, c.via), c.events)
         << c.what << (c.via == Via::pipe ? " (from a pipe)" : "");
+}
+
+// Each case from a file, and the same from a pipe.
+void checkFileAndPipe(const Source& source, std::span<const SourceCase> cases) {
+    for (const SourceCase& c : cases) {
+        check(source, c);
+        check(source, {c.what, c.input, c.events, Via::pipe});
+    }
 }
 
 // One edition of chapters, one a line from the second: its start, and its title when given.
@@ -448,7 +458,7 @@ const SourceCase timestampsCases[] = {
      "00:00:00.000 Opening Credits\n00:01:02.500 Chapter 1\n0:10:00.5 Chapter 2\n"
      "12:34.123456 Chapter 3\n",
      "1: time 1 0\n1: name 1 Opening Credits\n2: time 2 62500\n2: name 2 Chapter 1\n"
-     "3: time 3 600500\n3: name 3 Chapter 2\n4: time 4 754123\n4: name 4 Chapter 3\n"},
+     "3: time 3 600500\n3: name 3 Chapter 2\n4: time 4 754123+456000ns\n4: name 4 Chapter 3\n"},
     {"lines that only look like chapters are passed over",
      "Live at 10:00am sharp\n0:00 Start\n1:2 Short minutes\n1:02:3 Short seconds\n"
      "0:60 Sixty seconds\n1:60:00 Sixty minutes\n[0:30 Unclosed\n0:40|Glued\n0:50-Glued\n"
@@ -470,10 +480,126 @@ const SourceCase timestampsCases[] = {
 };
 
 TEST(TimestampsSource, ReadsTheChapterLinesOfADescription) {
-    for (const SourceCase& c : timestampsCases) {
-        check(timestampsSource, c);
-        check(timestampsSource, {c.what, c.input, c.events, Via::pipe});
-    }
+    checkFileAndPipe(timestampsSource, timestampsCases);
+}
+
+// What the CUE source says of a FILE whose length it cannot read: a sheet read here has no folder.
+std::string unread(int line, const char* file, bool last) {
+    return std::to_string(line) + ": note: cannot read the length of \"" + file +
+           "\" (a sheet on standard input names it from a folder that is not known); " +
+           (last ? "the sheet's length is not known\n"
+                 : "the next FILE starts at its last chapter\n");
+}
+
+// CUE sheets as CD rippers and audiobook tools write them.
+const SourceCase cueCases[] = {
+    {"CD rip: REM lines, album PERFORMER and TITLE, INDEX 00 pregaps, CR LF",
+     "REM GENRE Rock\r\nREM DATE 1994\r\nREM DISCID 8A0B7C0D\r\n"
+     "REM COMMENT \"ExactAudioCopy v1.6\"\r\nCATALOG 0724383520123\r\nPERFORMER \"Artist\"\r\n"
+     "TITLE \"Album\"\r\nFILE \"Artist - Album.wav\" WAVE\r\n  TRACK 01 AUDIO\r\n"
+     "    TITLE \"Intro\"\r\n    PERFORMER \"Artist\"\r\n    INDEX 01 00:00:00\r\n"
+     "  TRACK 02 AUDIO\r\n    TITLE \"Second Song\"\r\n    PERFORMER \"Artist\"\r\n"
+     "    FLAGS DCP\r\n    ISRC GBAYE9400001\r\n    INDEX 00 04:10:50\r\n"
+     "    INDEX 01 04:12:20\r\n  TRACK 03 AUDIO\r\n    TITLE \"Finale\"\r\n"
+     "    INDEX 00 08:59:70\r\n    INDEX 01 09:01:01\r\n",
+     "12: time 1 0\n10: name 1 Intro\n19: time 2 252266+666667ns\n14: name 2 Second Song\n"
+     "23: time 3 541013+333333ns\n21: name 3 Finale\n" +
+         unread(8, "Artist - Album.wav", true)},
+    {"audiobook: byte-order mark, bare titles, minutes over 99",
+     "\xEF\xBB\xBFPERFORMER \"Narrator\"\nTITLE \"A Long Book\"\nFILE \"A Long Book.mp3\" MP3\n"
+     "TRACK 01 AUDIO\n  TITLE Chapter 1\n  INDEX 01 00:00:00\nTRACK 02 AUDIO\n"
+     "  TITLE Chapter 2  \n  INDEX 01 99:59:74\nTRACK 03 AUDIO\n  TITLE \"\xC3\x89pilogue\"\n"
+     "  INDEX 01 612:05:37\n",
+     "6: time 1 0\n5: name 1 Chapter 1\n9: time 2 5999986+666667ns\n8: name 2 Chapter 2\n"
+     "12: time 3 36725493+333333ns\n11: name 3 \xC3\x89pilogue\n" +
+         unread(3, "A Long Book.mp3", true)},
+    {"a FILE a track, pregaps at the end of the file before; lengths unknown",
+     "TITLE \"Live\"\nFILE \"01.wav\" WAVE\n  TRACK 01 AUDIO\n    TITLE \"One\"\n"
+     "    INDEX 01 00:00:00\n  TRACK 02 AUDIO\n    TITLE \"Two\"\n    INDEX 01 03:00:00\n"
+     "  TRACK 03 AUDIO\n    TITLE \"Three\"\n    INDEX 00 05:00:00\nFILE \"02.wav\" WAVE\n"
+     "    INDEX 01 00:00:00\n  TRACK 04 AUDIO\n    TITLE \"Four\"\n    INDEX 01 01:30:15\n",
+     "5: time 1 0\n4: name 1 One\n8: time 2 180000\n7: name 2 Two\n" + unread(2, "01.wav", false) +
+         "13: time 3 180000\n10: name 3 Three\n16: time 4 270200\n15: name 4 Four\n" +
+         unread(12, "02.wav", true)},
+    {"bad lines: frames, seconds, order, no INDEX 01",
+     "FILE \"x.wav\" WAVE\n  TRACK 01 AUDIO\n    TITLE \"Fine\"\n    INDEX 01 00:00:00\n"
+     "  TRACK 03 AUDIO\n    TITLE \"Frames\"\n    INDEX 01 00:10:75\n  TRACK 02 AUDIO\n"
+     "    TITLE \"Seconds\"\n    INDEX 00 00:60:00\n    INDEX 01 00:20:00\n  TRACK 04 AUDIO\n"
+     "    TITLE \"No index one\"\n    INDEX 00 00:30:00\n  TRACK 05 AUDIO\n    INDEX 01 00:40\n"
+     "  TRACK 06 AUDIO\n    TITLE \"Last\"\n    INDEX 01 00:50:00\n    INDEX 01 00:55:00\n",
+     "4: time 1 0\n3: name 1 Fine\n"
+     "7: fails: malformed INDEX (INDEX nn mm:ss:ff: seconds below 60, frames below 75); chapter "
+     "skipped\n"
+     "8: note: TRACK 02 after TRACK 03; read in the sheet's order\n"
+     "10: note: malformed INDEX (INDEX nn mm:ss:ff: seconds below 60, frames below 75); line "
+     "passed over\n"
+     "11: time 2 20000\n9: name 2 Seconds\n"
+     "12: fails: TRACK 04 has no INDEX 01, where its sound starts; chapter skipped\n"
+     "16: fails: malformed INDEX (INDEX nn mm:ss:ff: seconds below 60, frames below 75); "
+     "chapter skipped\n"
+     "20: note: a second INDEX 01 in this TRACK; the first is kept\n"
+     "19: time 3 50000\n18: name 3 Last\n" +
+         unread(1, "x.wav", true)},
+    {"commands in any case, tabs, a bare FILE name, TRACK 100, odd titles",
+     "title\t\"Mixed\"\nfile my file.flac WAVE\n\ttrack 1 audio\n\t\tindex 1 0:05:00\n"
+     "\ttrack 2 audio\n\t\ttitle \"\"\n\t\tindex 01 00:06:00\n\tTRACK 100 AUDIO\n"
+     "\t\tTITLE \"Unclosed\n\t\tINDEX 01 00:07:00\n\tTRACK 101 AUDIO\n"
+     "\t\tTITLE \"say \"hi\" twice\"\n\t\tINDEX 01 00:08:00\n",
+     "4: time 1 5000\n7: time 2 6000\n6: name 2 \n10: time 3 7000\n9: name 3 Unclosed\n"
+     "13: time 4 8000\n12: name 4 say \"hi\" twice\n" +
+         unread(2, "my file.flac", true)},
+    {"UTF-16",
+     utf16LittleEndian("FILE \"b.wav\" WAVE\n  TRACK 01 AUDIO\n    TITLE \"Caf\xC3\xA9\"\n"
+                       "    INDEX 01 00:01:00\n"),
+     "4: time 1 1000\n3: name 1 Caf\xC3\xA9\n" + unread(1, "b.wav", true)},
+    {"title over the bound",
+     "FILE \"c.wav\" WAVE\n  TRACK 01 AUDIO\n    TITLE \"" + std::string(maxLineSize, 'x') +
+         "\"\n    INDEX 01 00:00:00\n  TRACK 02 AUDIO\n    INDEX 01 00:01:00\n",
+     "3: fails: chapter title longer than 1 MiB; chapter skipped\n6: time 1 1000\n" +
+         unread(1, "c.wav", true)},
+    {"a TRACK without a FILE, a frame in", "TITLE \"x\"\nTRACK 01 AUDIO\n  INDEX 01 00:00:01\n",
+     "3: time 1 13+333333ns\n"},
+    {"INDEX before the first TRACK", "FILE d.wav WAVE\nINDEX 01 00:00:00\nTRACK 01 AUDIO\n",
+     "2: note: INDEX before the first TRACK; line passed over\n"
+     "3: fails: TRACK 01 has no INDEX 01, where its sound starts; chapter skipped\n" +
+         unread(1, "d.wav", true)},
+};
+
+TEST(CueSource, ReadsSheetsAsRippersAndAudiobookToolsWriteThem) {
+    checkFileAndPipe(cueSource, cueCases);
+}
+
+// A sheet's shape: a sheet command first, and commands up to its first FILE or TRACK; nothing
+// that the simple format reads.
+TEST(CueSource, ClaimsSheetsByTheirShape) {
+    const struct {
+        std::string head;
+        Claim claim;
+    } cases[] = {
+        {"REM GENRE Rock\nFILE \"a.wav\" WAVE\n", Claim::yes},
+        {"FILE a.wav WAVE\n", Claim::yes},
+        {"\xEF\xBB\xBFTITLE \"x\"\r\nFILE \"a b.wav\" WAVE\r\n", Claim::yes},
+        {utf16LittleEndian("PERFORMER \"x\"\nFILE \"a.wav\" WAVE\n"), Claim::yes},
+        {"TITLE \"x\"\nFILE \"a.wav\"\n  TRACK 01 AUDIO\n", Claim::yes},
+        {"REM x\nFILE \"a.wav\" WAVE\n  TRACK 01 AU", Claim::yes},
+        {"REM x\nFILE \"a.wav\" WAVE\nCHAP", Claim::undecided}, // a CHAPTER line may follow
+        {"REM x\nFILE \"a.wav\" WAVE\nCHAPTER01=00:00:00.000\n", Claim::no},
+        {"REM x\n", Claim::undecided},
+        {"REM x\r", Claim::undecided},
+        {"PERFOR", Claim::undecided},
+        {"", Claim::undecided},
+        {"TRACK 01 AUDIO\n", Claim::no}, // a sheet starts before its tracks
+        {"TITLE x\n    INDEX 01 00:00:00\n", Claim::no},
+        {"TITLE x\nTRACK one AUDIO\n", Claim::no},
+        {"Title of my video\n0:00 Intro\n", Claim::no},
+        {"0:00 Intro\n", Claim::no},
+        {"0:0", Claim::no},
+        {"Titles ", Claim::no},
+        {"CHAPTER01=00:00:00.000\n", Claim::no},
+        {";FFMETADATA1\n", Claim::no},
+    };
+    for (const auto& c : cases)
+        EXPECT_EQ(cueSource.claims(c.head), c.claim) << c.head;
 }
 
 // Chapters tracks in the shapes web players and sites publish, and the odd forms hand-made and
@@ -661,6 +787,10 @@ TEST(Sources, DetectionReadsOnThroughAPipe) {
         {{"Description\n", "no times\n"}, "simple"},
         {{"WEB", "VTT", "\n\n00:00.000 --> 00:10.000\nIntro\n"}, "webvtt"},
         {{"WEB", "VTTX\nCHAPTER01=00:00:00.000\n"}, "simple"},
+        {{"REM GENRE Rock\nFI", "LE \"a.wav\" WAVE\n"}, "cue"},
+        {{"REM x\nFILE \"a.wav\" WAVE\nCHAP", "TER01=00:00:00.000\n"}, "simple"},
+        {{"TITLE x\n", "    INDEX 01 00:00:00\n"}, "simple"},
+        {{"REM x\n", "0:00 Intro\n"}, "timestamps"},
     };
     for (const auto& c : cases) {
         int ends[2];

@@ -1,5 +1,7 @@
+#include "line_reader.hpp"
 #include "output.hpp"
 #include "source.hpp"
+#include "utf.hpp"
 
 #include <cerrno>
 #include <cstring>
@@ -79,4 +81,17 @@ PartRead readFailed(const Input& input, Events& events) {
     if (input.error != 0)
         events.note(0, std::strerror(input.error), true);
     return {true, std::nullopt};
+}
+
+Claim claimsDecoded(std::string_view head, Claim (*claimsText)(std::string_view text)) {
+    if (mayStartByteOrderMark(head))
+        return Claim::undecided;
+    const ByteOrderMark mark = byteOrderMarkOf(head);
+    head.remove_prefix(mark.size);
+    if (mark.encoding == Encoding::utf8)
+        return claimsText(head);
+    std::string decoded;
+    Utf16Decoder decoder{mark.encoding == Encoding::utf16LittleEndian};
+    decodeUtf16(decoder, head.substr(0, head.size() & ~std::size_t{1}), decoded);
+    return claimsText(decoded);
 }

@@ -97,6 +97,9 @@ Claim claimsSignature(std::string_view head, std::string_view signature, std::st
 // claim it); the simple format claims everything. None on a read error (input.error).
 const Source* detect(Input& input);
 
+// What claimsText says of head's text, decoded first where a UTF-16 byte-order mark begins it.
+Claim claimsDecoded(std::string_view head, Claim (*claimsText)(std::string_view text));
+
 // Says why reading stopped (a read error names the system's reason) and stops the run.
 PartRead readFailed(const Input& input, Events& events);
 
@@ -105,5 +108,6 @@ extern const Source ffmetadataSource; // ';FFMETADATA1' files
 extern const Source matroskaSource;   // Matroska chapters XML
 extern const Source webvttSource;     // WebVTT cues, as a chapters track
 extern const Source mediaSource;      // containers libavformat reads
+extern const Source cueSource;        // CUE sheets
 extern const Source timestampsSource; // '0:00 Title' lines, as in a video description
 extern const Source simpleSource;     // CHAPTERnn= lines

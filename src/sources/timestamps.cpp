@@ -155,18 +155,9 @@ Claim claimsText(std::string_view head) {
 }
 
 Claim claims(std::string_view head) {
-    if (mayStartByteOrderMark(head))
-        return Claim::undecided;
     if (webvttSource.claims(head) == Claim::yes) // its timing lines begin with a time
         return Claim::no;
-    const ByteOrderMark mark = byteOrderMarkOf(head);
-    head.remove_prefix(mark.size);
-    if (mark.encoding == Encoding::utf8)
-        return claimsText(head);
-    std::string decoded;
-    Utf16Decoder decoder{mark.encoding == Encoding::utf16LittleEndian};
-    decodeUtf16(decoder, head.substr(0, head.size() & ~std::size_t{1}), decoded);
-    return claimsText(decoded);
+    return claimsDecoded(head, claimsText);
 }
 
 struct Reader {

@@ -44,6 +44,7 @@ struct WriterState {
     // For the checks of writers whose readers have rules of their own.
     std::int64_t written = 0;
     std::int64_t lastStart = 0;
+    std::string_view cueFile{}; // --cue-file: the joined file that a CUE sheet names
 };
 
 // One output format: a row in the table. A writer takes either every chapter line as it comes
@@ -93,4 +94,5 @@ extern const Writer matroskaWriter;
 extern const Writer timestampsWriter;
 extern const Writer timestampsMsWriter;
 extern const Writer webvttWriter;
+extern const Writer cueWriter;
 extern const Writer ffconcatWriter;

@@ -5,7 +5,7 @@
 std::span<const Writer* const> writers() {
     static constexpr const Writer* table[] = {
         &simpleWriter,       &ffmetadataWriter, &matroskaWriter, &timestampsWriter,
-        &timestampsMsWriter, &webvttWriter,     &ffconcatWriter};
+        &timestampsMsWriter, &webvttWriter,     &cueWriter,      &ffconcatWriter};
     return table;
 }
 

@@ -163,6 +163,39 @@ bool isWebvtt(std::string_view text) {
     return true;
 }
 
+// A quoted CUE text: no quote, and no line break.
+bool isCueText(std::string_view text) {
+    return text.size() >= 2 && text.front() == '"' && text.back() == '"' &&
+           text.substr(1, text.size() - 2).find_first_of("\"\r\n") == std::string_view::npos;
+}
+
+// FILE "name" TYPE, then each track's TRACK, TITLE where it has one, and INDEX 01 mm:ss:ff.
+bool isCueSheet(std::string_view text) {
+    for (std::size_t end, line = 0; !text.empty(); text.remove_prefix(end + 1), ++line) {
+        end = text.find('\n');
+        std::string_view at = text.substr(0, end);
+        const auto rest = [&at](std::string_view start) {
+            const bool starts = at.starts_with(start);
+            at.remove_prefix(starts ? start.size() : 0);
+            return starts;
+        };
+        const bool fits =
+            line == 0 ? rest("FILE ") && at.find_last_of(' ') != std::string_view::npos &&
+                            isCueText(at.substr(0, at.find_last_of(' ')))
+            : rest("  TRACK ") ? at.ends_with(" AUDIO") && isDigits(at.substr(0, at.size() - 6), 2)
+            : rest("    TITLE ") ? isCueText(at)
+            : rest("    INDEX 01 ")
+                ? at.size() >= 8 && at[at.size() - 3] == ':' && at[at.size() - 6] == ':' &&
+                      isDigits(at.substr(0, at.size() - 6), 2) &&
+                      isDigits(at.substr(at.size() - 5, 2), 2) &&
+                      isDigits(at.substr(at.size() - 2), 2)
+                : false;
+        if (!fits)
+            return false;
+    }
+    return true;
+}
+
 // Output in the format it starts with, or chapter lines, ending with a line break.
 bool isWellFormed(std::string_view output) {
     constexpr std::string_view concatHeader = "ffconcat version 1.0\n";
@@ -176,6 +209,8 @@ bool isWellFormed(std::string_view output) {
         return isXmlText(output);
     if (output.starts_with("WEBVTT\n"))
         return isWebvtt(output);
+    if (output.starts_with("FILE "))
+        return isCueSheet(output);
     for (std::size_t start = 0; start < output.size();) {
         const auto end = output.find('\n', start);
         if (!isChapterLine(output.substr(start, end - start)))
@@ -195,7 +230,8 @@ std::vector<std::string> arguments(FuzzedDataProvider& input, std::vector<int>& 
             args.push_back(input.PickValueInArray(
                 {"-p", "-t", "-n", "-", "--", "-d", "-x", "--format=ffmetadata",
                  "--format=matroska", "--help", "--version", "--length", "--format",
-                 "--part-chapters", "--verbose", "--format=ffconcat", "--format=webvtt"}));
+                 "--part-chapters", "--verbose", "--format=ffconcat", "--format=webvtt",
+                 "--format=cue", "--cue-file"}));
             break;
         case 1:
             args.push_back("-d=" + input.ConsumeRandomLengthString(24));
@@ -225,7 +261,8 @@ std::vector<std::string> arguments(FuzzedDataProvider& input, std::vector<int>& 
                  "<?xml version=\"1.0\"?>\n<Chapters><EditionEntry><ChapterAtom>"
                  "<ChapterTimeStart>",
                  "<Chapters><EditionEntry><EditionFlagDefault>1</EditionFlagDefault>",
-                 "WEBVTT\n\n00:00.000 --> "});
+                 "WEBVTT\n\n00:00.000 --> ",
+                 "FILE \"a.wav\" WAVE\n  TRACK 01 AUDIO\n    INDEX 01 "});
             files.push_back(memoryFile(start + input.ConsumeRandomLengthString(4096)));
             args.push_back("/proc/self/fd/" + std::to_string(files.back()));
         }

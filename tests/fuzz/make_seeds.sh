@@ -1,10 +1,10 @@
 #!/usr/bin/env bash
 # Makes the driver harness's seeds of whole documents, one of each format chapcat reads, with
 # ffmpeg and mkvtoolnix: a tiny MP4, Matroska file and MP3 with two titled chapters, the
-# chapters XML mkvextract writes, FFmpeg metadata with titles, timestamp lines in a description
-# and a WebVTT chapters track. Each seed is the document followed by the two bytes the harness
-# reads first, from the end: one argument (1), a whole document (7). Usage: make_seeds.sh
-# CORPUS_FOLDER
+# chapters XML mkvextract writes, FFmpeg metadata with titles, timestamp lines in a description,
+# a WebVTT chapters track and a CUE sheet. Each seed is the document followed by the two bytes
+# the harness reads first, from the end: one argument (1), a whole document (7). Usage:
+# make_seeds.sh CORPUS_FOLDER
 set -euo pipefail
 corpus=$(realpath "$1")
 source "$(dirname "$0")/../scratch.sh"
@@ -32,4 +32,9 @@ printf 'WEBVTT Kind: chapters\r\n\r\nNOTE by hand\r\n\r\n1\r\n00:00.000 --> 00:0
 for seed in seed.mp4 seed.mkv seed.mp3 seed.xml seed.meta seed.description seed.vtt; do
     { cat "$seed"; printf '\007\001'; } > "$corpus/whole-${seed#seed.}"
 done
+# A CUE sheet as an audiobook tool writes it, a pregap and CR LF line ends in it.
+printf '%s\r\n' 'REM GENRE Audiobook' 'PERFORMER "Erzähler"' 'TITLE "Ganz"' 'FILE "seed.mp3" MP3' \
+    '  TRACK 01 AUDIO' '    TITLE "Eins"' '    INDEX 01 00:00:00' '  TRACK 02 AUDIO' \
+    '    TITLE "Zwei – 終"' '    INDEX 00 00:00:05' '    INDEX 01 00:00:08' > seed.cue
+{ cat seed.cue; printf '\007\001'; } > "$corpus/whole-cue"
 ls -l "$corpus"/whole-*
