@@ -82,3 +82,4 @@ extern const Writer ffmetadataWriter;
 extern const Writer matroskaWriter;
 extern const Writer timestampsWriter;
 extern const Writer timestampsMsWriter;
+extern const Writer podcastJsonWriter;

@@ -1,0 +1,151 @@
+// Podcasting 2.0 JSON chapters, for a podcast feed's <podcast:chapters>: startTime in seconds,
+// and the title. endTime is left out: a player takes a chapter's end from the next one's start
+// and the last one's from the episode's length.
+#include "utf.hpp"
+#include "writer.hpp"
+
+#include <algorithm>
+#include <array>
+
+namespace {
+
+// Printable ASCII that a JSON string holds as it is, which most titles are throughout.
+constexpr auto plain = [] {
+    std::array<bool, 256> plain{};
+    for (int c = 0x20; c < 0x7F; ++c)
+        plain[static_cast<std::size_t>(c)] = c != '"' && c != '\\';
+    return plain;
+}();
+
+// Titles are written a slice at a time, so that the buffer stays small however long the title.
+constexpr std::size_t slice = 16 * 1024;
+constexpr std::size_t mostPerByte = 6; // a control character becomes "\u001f"
+
+char* putEscape(char* out, char c) {
+    constexpr std::string_view hex = "0123456789abcdef";
+    const auto byte = static_cast<unsigned char>(c);
+    const std::string_view shorts = "\"\\\b\f\n\r\t";
+    const std::string_view letters = "\"\\bfnrt";
+    *out++ = '\\';
+    if (const std::size_t at = shorts.find(c); at != std::string_view::npos) {
+        *out++ = letters[at];
+        return out;
+    }
+    out = put(out, "u00");
+    *out++ = hex[byte >> 4];
+    *out++ = hex[byte & 0xF];
+    return out;
+}
+
+// Writes at out the characters of text that start within its first slice bytes, escaped, with
+// U+FFFD for what is not valid UTF-8. Takes them off text.
+char* putText(char* out, std::string_view& text) {
+    std::size_t at = 0;
+    const std::size_t stop = std::min(text.size(), slice);
+    while (at < stop) {
+        std::size_t run = at;
+        while (run < stop && plain[static_cast<unsigned char>(text[run])])
+            ++run;
+        out = put(out, text.substr(at, run - at));
+        at = run;
+        if (at == stop)
+            break;
+        const auto byte = static_cast<unsigned char>(text[at]);
+        if (byte < 0x80) {
+            out = putEscape(out, text[at++]);
+            continue;
+        }
+        const Utf8Character next = decodeUtf8(text.substr(at));
+        out = put(out, next.valid ? text.substr(at, next.size) : replacementUtf8);
+        at += next.size;
+    }
+    text.remove_prefix(at);
+    return out;
+}
+
+// Seconds, with the milliseconds as up to three decimals: 0, 94, 252.48, -0.5.
+char* putSeconds(char* out, std::int64_t milliseconds) {
+    auto magnitude = static_cast<std::uint64_t>(milliseconds);
+    if (milliseconds < 0) {
+        *out++ = '-';
+        magnitude = 0 - magnitude;
+    }
+    const std::uint64_t seconds = magnitude / 1000;
+    std::uint64_t fraction = magnitude % 1000;
+    // The seconds of the largest magnitude do not fit in an int64_t's writer.
+    char digits[maxNumberSize];
+    char* end = digits + sizeof digits;
+    char* first = end;
+    std::uint64_t rest = seconds;
+    do {
+        *--first = static_cast<char>('0' + rest % 10);
+        rest /= 10;
+    } while (rest != 0);
+    out = std::copy(first, end, out);
+    if (fraction == 0)
+        return out;
+    *out++ = '.';
+    for (std::uint64_t place = 100; fraction != 0; place /= 10) {
+        *out++ = static_cast<char>('0' + fraction / place);
+        fraction %= place;
+    }
+    return out;
+}
+
+void begin(Output& output) {
+    append(output, "{\"version\": \"1.2.0\", \"chapters\": [");
+}
+
+void chapter(WriterState& state, Output& output, const Chapter& chapter) {
+    constexpr std::string_view first = "\n  {\"startTime\": ";
+    constexpr std::string_view next = ",\n  {\"startTime\": ";
+    constexpr std::string_view title = ", \"title\": \"";
+    constexpr std::size_t size = next.size() + maxTimeTextSize + title.size() + 2;
+    // Room for a slice of the title; its last character may run three bytes past it.
+    const auto textSize = [](std::string_view text) {
+        return mostPerByte * (std::min(text.size(), slice) + 3);
+    };
+    std::string_view text = chapter.title;
+    char* out = reserve(output, size + textSize(text));
+    out = putSeconds(put(out, state.wroteChapter ? next : first), chapter.start);
+    state.wroteChapter = true;
+    if (!chapter.titled) {
+        commit(output, put(out, "}"));
+        return;
+    }
+    out = putText(put(out, title), text);
+    while (!text.empty()) {
+        commit(output, out);
+        out = putText(reserve(output, textSize(text)), text);
+    }
+    commit(output, put(out, "\"}"));
+}
+
+void end(WriterState& state, Output& output) {
+    append(output, state.wroteChapter ? "\n]}\n" : "]}\n");
+}
+
+// JSON strings are Unicode: bytes that are not UTF-8 cannot be written as they are.
+std::string_view lost(const Chapter& chapter) {
+    for (std::string_view text = chapter.title; !text.empty();) {
+        if (static_cast<unsigned char>(text.front()) < 0x80) {
+            text.remove_prefix(1);
+            continue;
+        }
+        const Utf8Character next = decodeUtf8(text);
+        if (!next.valid)
+            return "title is not valid UTF-8, which JSON strings must be; written with U+FFFD "
+                   "for each invalid sequence";
+        text.remove_prefix(next.size);
+    }
+    return {};
+}
+
+} // namespace
+
+const Writer podcastJsonWriter{
+    "podcast-json", "Podcasting 2.0 JSON chapters, for a feed's <podcast:chapters>",
+    begin,          nullptr,
+    chapter,        end,
+    lost,           Join::ffmpeg,
+    false};
