@@ -418,9 +418,8 @@ void fault(Reader& r, const rapidjson::ParseResult& result) {
                   true);
 }
 
-void finish(const Reader& r) {
-    if (!r.sawChapters)
-        r.events.note(0, "no chapters array", true);
+// One warning for all that was dropped, after the chapters.
+void sayDropped(const Reader& r) {
     std::string dropped;
     if (!r.chapterFields.named.empty() || r.chapterFields.unnamed != 0)
         dropped += "the chapters' " + listed(r.chapterFields);
@@ -445,8 +444,9 @@ PartRead read(Input& input, Events& events) {
         return readFailed(input, events);
     if (!result && !r.stopped)
         fault(r, result);
-    if (result)
-        finish(r);
+    if (result && !r.sawChapters)
+        events.note(0, "no chapters array", true);
+    sayDropped(r);
     return {};
 }
 
