@@ -66,8 +66,8 @@ TEST(PlanRun, ReadsTheCommandLineOnce) {
          "-d=1:05.5 or -d=20.039" +
              tryHelp},
         {{"--format=xml"},
-         "2 unknown format 'xml': expected simple, ffmetadata, matroska, timestamps or "
-         "timestamps-ms" +
+         "2 unknown format 'xml': expected simple, ffmetadata, matroska, timestamps, "
+         "timestamps-ms or podcast-json" +
              tryHelp},
         {{"--format=simple", "--format=matroska"},
          "2 two formats, '--format=simple' and '--format=matroska'" + tryHelp},
