@@ -26,4 +26,8 @@ cp meta.txt seed.meta
 for seed in seed.mp4 seed.mkv seed.mp3 seed.xml seed.meta; do
     { cat "$seed"; printf '\007\001'; } > "$corpus/whole-${seed#seed.}"
 done
+# Podcasting 2.0 JSON chapters with the fields feeds add, a silent chapter and an exponent.
+printf '\xef\xbb\xbf{"version": "1.2.0", "title": "Folge 7", "chapters": [\n  {"startTime": 0, "title": "Eins \\"\\u00e9\\""},\n  {"startTime": 0.1e0, "title": "Zwei", "img": "a.jpg", "toc": false, "location": {"name": "x", "geo": "geo:1,2"}},\n  {"startTime": 0.15}\n]}\n' \
+    > seed.json
+{ cat seed.json; printf '\007\001'; } > "$corpus/whole-json"
 ls -l "$corpus"/whole-*
