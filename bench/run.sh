@@ -52,6 +52,8 @@ for i in 1 2 3; do
 done
 read_xml_big=$(median_ms "$chapcat" big1.xml big2.xml big3.xml)
 read_meta_big=$(median_ms "$chapcat" big1.meta big2.meta big3.meta)
+for i in 1 2 3; do "$chapcat" --format=podcast-json "big$i.txt" > "big$i.json" 2> /dev/null; done
+read_json_big=$(median_ms "$chapcat" big1.json big2.json big3.json)
 cat_small=$(median_ms cat "${small[@]}")
 chapcat_small=$(median_ms "$chapcat" "${small[@]}")
 
@@ -64,6 +66,7 @@ printf '%-40s %10s\n' "cat, 1,000,000 lines" "$cat_big" \
     "mawk script, 1,000,000 lines" "$awk_big" \
     "chapcat reading them as Matroska XML" "$read_xml_big" \
     "chapcat reading them as FFmpeg metadata" "$read_meta_big" \
+    "chapcat reading them as podcast JSON" "$read_json_big" \
     "cat, 3 x 20 chapters" "$cat_small" \
     "chapcat, 3 x 20 chapters" "$chapcat_small"
 echo
@@ -74,6 +77,7 @@ printf '%-40s %10s\n' "chapcat / cat (target <= 8)" "$(ratio "$chapcat_big" "$ca
     "matroska / simple (target <= 1.5)" "$(ratio "$matroska_big" "$chapcat_big")" \
     "reading XML / simple (target <= 2)" "$(ratio "$read_xml_big" "$chapcat_big")" \
     "reading metadata / simple (target <= 2)" "$(ratio "$read_meta_big" "$chapcat_big")" \
+    "reading podcast-json / simple (target <= 3)" "$(ratio "$read_json_big" "$chapcat_big")" \
     "start-up: chapcat / cat (target <= 1.5)" "$(ratio "$chapcat_small" "$cat_small")"
 
 # Media parts: chapcat reads all three in one run where scripts run ffprobe once a part. Text
