@@ -1,6 +1,7 @@
 // Podcasting 2.0 JSON chapters, for a podcast feed's <podcast:chapters>: startTime in seconds,
 // and the title. endTime is left out: a player takes a chapter's end from the next one's start
 // and the last one's from the episode's length.
+#include "escaped.hpp"
 #include "utf.hpp"
 #include "writer.hpp"
 
@@ -9,16 +10,8 @@
 
 namespace {
 
-// Printable ASCII that a JSON string holds as it is, which most titles are throughout.
-constexpr auto plain = [] {
-    std::array<bool, 256> plain{};
-    for (int c = 0x20; c < 0x7F; ++c)
-        plain[static_cast<std::size_t>(c)] = c != '"' && c != '\\';
-    return plain;
-}();
-
-// Titles are written a slice at a time, so that the buffer stays small however long the title.
-constexpr std::size_t slice = 16 * 1024;
+constexpr PlainBytes plain = plainBytes("\"\\");
+constexpr std::size_t slice = titleSlice;
 constexpr std::size_t mostPerByte = 6; // a control character becomes "\u001f"
 
 char* putEscape(char* out, char c) {
@@ -40,27 +33,13 @@ char* putEscape(char* out, char c) {
 // Writes at out the characters of text that start within its first slice bytes, escaped, with
 // U+FFFD for what is not valid UTF-8. Takes them off text.
 char* putText(char* out, std::string_view& text) {
-    std::size_t at = 0;
-    const std::size_t stop = std::min(text.size(), slice);
-    while (at < stop) {
-        std::size_t run = at;
-        while (run < stop && plain[static_cast<unsigned char>(text[run])])
-            ++run;
-        out = put(out, text.substr(at, run - at));
-        at = run;
-        if (at == stop)
-            break;
-        const auto byte = static_cast<unsigned char>(text[at]);
-        if (byte < 0x80) {
-            out = putEscape(out, text[at++]);
-            continue;
-        }
-        const Utf8Character next = decodeUtf8(text.substr(at));
-        out = put(out, next.valid ? text.substr(at, next.size) : replacementUtf8);
-        at += next.size;
-    }
-    text.remove_prefix(at);
-    return out;
+    return putEscaped(out, text, plain, [](char* to, std::string_view rest, std::size_t& size) {
+        if (static_cast<unsigned char>(rest.front()) < 0x80)
+            return putEscape(to, rest.front());
+        const Utf8Character next = decodeUtf8(rest);
+        size = next.size;
+        return put(to, next.valid ? rest.substr(0, size) : replacementUtf8);
+    });
 }
 
 // Seconds, with the milliseconds as up to three decimals: 0, 94, 252.48, -0.5.
