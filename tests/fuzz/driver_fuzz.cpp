@@ -1,10 +1,12 @@
 // Fuzzes the whole run: arbitrary options and file contents must never crash, and what is
-// written must be well-formed in its format: chapter lines, FFmpeg metadata, or XML text that is
-// valid UTF-8 of characters XML allows.
+// written must be well-formed in its format: chapter lines, FFmpeg metadata, XML text that is
+// valid UTF-8 of characters XML allows, or JSON that a strict reader takes.
 #include "run.hpp"
 #include "utf.hpp"
 
 #include <fuzzer/FuzzedDataProvider.h>
+#include <rapidjson/memorystream.h>
+#include <rapidjson/reader.h>
 
 #include <cstdlib>
 #include <string>
@@ -112,6 +114,15 @@ bool isXmlText(std::string_view text) {
     return true;
 }
 
+// JSON in UTF-8, as a strict reader takes it, ending with a line break.
+bool isJson(std::string_view text) {
+    rapidjson::MemoryStream stream(text.data(), text.size());
+    rapidjson::BaseReaderHandler<> handler;
+    rapidjson::Reader reader;
+    return text.ends_with("]}\n") &&
+           !reader.Parse<rapidjson::kParseValidateEncodingFlag>(stream, handler).IsError();
+}
+
 // Output in the format it starts with, or chapter lines, ending with a line break.
 bool isWellFormed(std::string_view output) {
     if (!output.empty() && !output.ends_with('\n'))
@@ -120,6 +131,8 @@ bool isWellFormed(std::string_view output) {
         return isFfmetadata(output);
     if (output.starts_with("<?xml"))
         return isXmlText(output);
+    if (output.starts_with("{\"version\""))
+        return isJson(output);
     for (std::size_t start = 0; start < output.size();) {
         const auto end = output.find('\n', start);
         if (!isChapterLine(output.substr(start, end - start)))
@@ -136,10 +149,10 @@ std::vector<std::string> arguments(FuzzedDataProvider& input, std::vector<int>& 
     for (int i = 0; i < count && input.remaining_bytes() > 0; ++i) {
         switch (input.ConsumeIntegralInRange(0, 7)) {
         case 0:
-            args.push_back(input.PickValueInArray({"-p", "-t", "-n", "-", "--", "-d", "-x",
-                                                   "--format=ffmetadata", "--format=matroska",
-                                                   "--help", "--version", "--length", "--format",
-                                                   "--part-chapters", "--verbose"}));
+            args.push_back(input.PickValueInArray(
+                {"-p", "-t", "-n", "-", "--", "-d", "-x", "--format=ffmetadata",
+                 "--format=matroska", "--help", "--version", "--length", "--format",
+                 "--part-chapters", "--verbose", "--format=podcast-json"}));
             break;
         case 1:
             args.push_back("-d=" + input.ConsumeRandomLengthString(24));
@@ -162,7 +175,8 @@ std::vector<std::string> arguments(FuzzedDataProvider& input, std::vector<int>& 
                 {"", "", ";FFMETADATA1\n[CHAPTER]\n", "\xEF\xBB\xBF;FFMETADATA1\ntitle=",
                  "<?xml version=\"1.0\"?>\n<Chapters><EditionEntry><ChapterAtom>"
                  "<ChapterTimeStart>",
-                 "<Chapters><EditionEntry><EditionFlagDefault>1</EditionFlagDefault>"});
+                 "<Chapters><EditionEntry><EditionFlagDefault>1</EditionFlagDefault>",
+                 "{\"version\": \"1.2.0\", \"chapters\": [{\"startTime\": "});
             files.push_back(memoryFile(start + input.ConsumeRandomLengthString(4096)));
             args.push_back("/proc/self/fd/" + std::to_string(files.back()));
         }
