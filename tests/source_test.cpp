@@ -514,7 +514,8 @@ const SourceCase podcastJsonCases[] = {
     {"a byte-order mark and CR LF lines, fields in any order, escapes in titles",
      "\xEF\xBB\xBF{\r\n\"chapters\": [\r\n{\"title\": \"Caf\\u00e9 \\\"Olé\\\"\", "
      "\"startTime\": 1},\r\n{\"title\": \"two\\nlines \\ud83c\\udfb5 back\\\\slash\", "
-     "\"startTime\": 2},\r\n{\"title\": \"first\", \"title\": \"last\", \"startTime\": 3}\r\n],\r\n"
+     "\"startTime\": 2},\r\n{\"title\": \"first\", \"title\": \"last\", \"startTime\": \"3\", "
+     "\"startTime\": 3}\r\n],\r\n"
      "\"version\": \"1.2.0\"\r\n}\r\n",
      "3: time 1 1000\n3: name 1 Caf\xC3\xA9 \"Ol\xC3\xA9\"\n4: time 2 2000\n"
      "4: name 2 two\\nlines \xF0\x9F\x8E\xB5 back\\slash\n5: time 3 3000\n5: name 3 last\n"},

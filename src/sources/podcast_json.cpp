@@ -18,7 +18,7 @@ namespace {
 
 // Chapter lists nest four deep; the bound keeps rapidjson's recursion short.
 constexpr std::size_t maxDepth = 256;
-// The dropped fields a warning names; more are counted.
+// The dropped fields a warning names; it mentions others.
 constexpr std::size_t maxNamed = 16;
 constexpr std::size_t maxNameSize = 40;
 
@@ -73,7 +73,7 @@ struct Stream {
         const Bytes got = tooLong ? Bytes::end : nextBytes(input, bytes);
         failed = got == Bytes::failed;
         done = got != Bytes::some;
-        if (before == 0 && byteOrderMarkOf(bytes).size != 0) {
+        if (before == 0 && bytes.starts_with("\xEF\xBB\xBF")) { // claimed, so UTF-8's if any
             bytes.remove_prefix(3);
             before = lineStart = 3;
         }
@@ -119,7 +119,7 @@ struct Pending {
 // The names of dropped fields, for the warning.
 struct Names {
     std::vector<std::string> named;
-    long unnamed = 0;
+    bool others = false; // past the bound, too long or not printable
 };
 
 void add(Names& names, std::string_view name) {
@@ -131,15 +131,15 @@ void add(Names& names, std::string_view name) {
     if (names.named.size() < maxNamed && printable && name.size() <= maxNameSize)
         names.named.emplace_back(name);
     else
-        ++names.unnamed;
+        names.others = true;
 }
 
 std::string listed(const Names& names) {
     std::string text;
     for (const std::string& name : names.named)
         text += (text.empty() ? "" : ", ") + name;
-    if (names.unnamed != 0)
-        text += (text.empty() ? "" : ", ") + std::to_string(names.unnamed) + " more";
+    if (names.others)
+        text += text.empty() ? "fields" : " and others";
     return text;
 }
 
@@ -178,7 +178,7 @@ std::string_view kindName(Kind kind) {
 // A chapter's field, by its value's kind; the values themselves are taken by the handlers.
 void field(Reader& r, Kind kind) {
     Pending& c = r.chapter;
-    if (r.key == Field::startTime && kind != Kind::number && c.problem.empty())
+    if (r.key == Field::startTime && kind != Kind::number)
         c.problem = "startTime is " + std::string(kindName(kind)) + ", not a number";
     if (r.key == Field::title && kind != Kind::string) {
         c.titled = false;
@@ -365,7 +365,7 @@ struct Handler {
     }
     // Numbers come as their text (kParseNumbersAsStringsFlag), never through a double.
     bool RawNumber(const char* text, rapidjson::SizeType size, bool) {
-        if (inChapter(r) && r.key == Field::startTime && r.chapter.problem.empty()) {
+        if (inChapter(r) && r.key == Field::startTime) {
             Seconds seconds;
             r.chapter.problem = secondsOf({text, size}, seconds);
             r.chapter.timed = true;
@@ -421,9 +421,9 @@ void fault(Reader& r, const rapidjson::ParseResult& result) {
 // One warning for all that was dropped, after the chapters.
 void sayDropped(const Reader& r) {
     std::string dropped;
-    if (!r.chapterFields.named.empty() || r.chapterFields.unnamed != 0)
+    if (!r.chapterFields.named.empty() || r.chapterFields.others)
         dropped += "the chapters' " + listed(r.chapterFields);
-    if (!r.fileFields.named.empty() || r.fileFields.unnamed != 0)
+    if (!r.fileFields.named.empty() || r.fileFields.others)
         dropped += (dropped.empty() ? "" : "; ") + ("the file's " + listed(r.fileFields));
     if (r.silent != 0)
         dropped += (dropped.empty() ? "" : "; ") + std::to_string(r.silent) +
