@@ -77,7 +77,7 @@ printf '%-40s %10s\n' "chapcat / cat (target <= 8)" "$(ratio "$chapcat_big" "$ca
     "matroska / simple (target <= 1.5)" "$(ratio "$matroska_big" "$chapcat_big")" \
     "reading XML / simple (target <= 2)" "$(ratio "$read_xml_big" "$chapcat_big")" \
     "reading metadata / simple (target <= 2)" "$(ratio "$read_meta_big" "$chapcat_big")" \
-    "reading podcast-json / simple (target <= 3)" "$(ratio "$read_json_big" "$chapcat_big")" \
+    "reading JSON / simple (target <= 3)" "$(ratio "$read_json_big" "$chapcat_big")" \
     "start-up: chapcat / cat (target <= 1.5)" "$(ratio "$chapcat_small" "$cat_small")"
 
 # Media parts: chapcat reads all three in one run where scripts run ffprobe once a part. Text

@@ -123,7 +123,7 @@ std::string_view lost(const Chapter& chapter) {
 } // namespace
 
 const Writer podcastJsonWriter{
-    "podcast-json", "Podcasting 2.0 JSON chapters, for a feed's <podcast:chapters>",
+    "podcast-json", "Podcasting 2.0 JSON chapters, for a podcast feed",
     begin,          nullptr,
     chapter,        end,
     lost,           Join::ffmpeg,
