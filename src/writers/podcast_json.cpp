@@ -122,9 +122,8 @@ std::string_view lost(const Chapter& chapter) {
 
 } // namespace
 
-const Writer podcastJsonWriter{
-    "podcast-json", "Podcasting 2.0 JSON chapters, for a podcast feed",
-    begin,          nullptr,
-    chapter,        end,
-    lost,           Join::ffmpeg,
-    false};
+const Writer podcastJsonWriter{"podcast-json", "Podcasting 2.0 JSON chapters, for a podcast feed",
+                               begin,          nullptr,
+                               chapter,        end,
+                               lost,           Join::ffmpeg,
+                               false};
