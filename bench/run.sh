@@ -60,6 +60,8 @@ read_stamps_big=$(median_ms "$chapcat" big1.stamps big2.stamps big3.stamps)
 read_vtt_big=$(median_ms "$chapcat" big1.vtt big2.vtt big3.vtt)
 for i in 1 2 3; do "$chapcat" --format=cue "big$i.txt" > "big$i.cue" 2> /dev/null; done
 read_cue_big=$(median_ms "$chapcat" big1.cue big2.cue big3.cue)
+for i in 1 2 3; do "$chapcat" --format=podcast-json "big$i.txt" > "big$i.json" 2> /dev/null; done
+read_json_big=$(median_ms "$chapcat" big1.json big2.json big3.json)
 cat_small=$(median_ms cat "${small[@]}")
 chapcat_small=$(median_ms "$chapcat" "${small[@]}")
 
@@ -76,6 +78,7 @@ printf '%-48s %10s\n' "cat, 1,000,000 lines" "$cat_big" \
     "chapcat reading them as timestamp lines" "$read_stamps_big" \
     "chapcat reading them as WebVTT" "$read_vtt_big" \
     "chapcat reading them as CUE sheets" "$read_cue_big" \
+    "chapcat reading them as podcast JSON" "$read_json_big" \
     "cat, 3 x 20 chapters" "$cat_small" \
     "chapcat, 3 x 20 chapters" "$chapcat_small"
 echo
@@ -90,6 +93,7 @@ printf '%-48s %10s\n' "chapcat / cat (target <= 8)" "$(ratio "$chapcat_big" "$ca
     "reading timestamp lines / simple (target <= 3)" "$(ratio "$read_stamps_big" "$chapcat_big")" \
     "reading WebVTT / simple (target <= 3)" "$(ratio "$read_vtt_big" "$chapcat_big")" \
     "reading CUE / simple (target <= 3)" "$(ratio "$read_cue_big" "$chapcat_big")" \
+    "reading JSON / simple (target <= 3)" "$(ratio "$read_json_big" "$chapcat_big")" \
     "start-up: chapcat / cat (target <= 1.5)" "$(ratio "$chapcat_small" "$cat_small")"
 
 # Media parts: chapcat reads all three in one run where scripts run ffprobe once a part. Text

@@ -318,6 +318,15 @@ const std::string cueSheet =
     "    INDEX 01 00:00:00\n  TRACK 02 AUDIO\n    TITLE \"\\xC3\\x89t\\xC3\\xA9\"\n"
     "    INDEX 01 01:02:37\n  TRACK 03 AUDIO\n    INDEX 01 125:00:74\n";
 
+// Every start and title as the format holds them: milliseconds, an untitled chapter, escapes.
+const std::string podcastJson =
+    "{\"version\": \"1.2.0\", \"chapters\": [\n"
+    "  {\"startTime\": 0, \"title\": \"Opening\"},\n"
+    "  {\"startTime\": 62.5, \"title\": \"\\\"Q\\\" \\\\ A\"},\n"
+    "  {\"startTime\": 600.001},\n"
+    "  {\"startTime\": 3600.02, \"title\": \"Caf\xC3\xA9\\n\\t\\u0001\"}\n"
+    "]}\n";
+
 const CliCase formatCases[] = {
     {"FfmetadataChaptersAndTheirEnds",
      {{"a", "CHAPTER01NAME=a=b;c#d\\e\nCHAPTER01=00:00:01.000\nCHAPTER02=00:00:05.000\n"
@@ -581,6 +590,38 @@ const CliCase formatCases[] = {
      "chapcat: a.vtt: no chapters and no length in this WebVTT file; give its --length=, or "
      "--part-chapters\n",
      1},
+    {"PodcastJsonJoinedFromParts",
+     {{"a", "CHAPTER01=00:00:00.000\nCHAPTER01NAME=Intro\nCHAPTER02=00:04:12.480\n"
+            "CHAPTER02NAME=Say \"hi\" \\o/\n"},
+      {"b", "{\"version\": \"1.2.0\", \"chapters\": [{\"startTime\": 0.0005, \"title\": \"Two\"},"
+            " {\"startTime\": 1.25, \"title\": \"Three\", \"img\": \"x.jpg\"}]}"}},
+     {"--format=podcast-json", "--length=300", "a", "b"},
+     "{\"version\": \"1.2.0\", \"chapters\": [\n  {\"startTime\": 0, \"title\": \"Intro\"},\n"
+     "  {\"startTime\": 252.48, \"title\": \"Say \\\"hi\\\" \\\\o/\"},\n"
+     "  {\"startTime\": 300.001, \"title\": \"Two\"},\n"
+     "  {\"startTime\": 301.25, \"title\": \"Three\"}\n]}\n",
+     "chapcat: b: dropped what a joined list cannot keep: the chapters' img\n",
+     0},
+    {"PodcastJsonTitleNotUtf8",
+     {{"a", "CHAPTER01=00:00:01.000\nCHAPTER01NAME=Caf\xE9 \xF0\x9F\x98\x80\n"}},
+     {"--format=podcast-json", "a"},
+     "{\"version\": \"1.2.0\", \"chapters\": [\n  {\"startTime\": 1, \"title\": \"Caf" +
+         replacementCharacters(1) + " \xF0\x9F\x98\x80\"}\n]}\n",
+     "chapcat: a:1: chapter 01: title is not valid UTF-8, which JSON strings must be; written "
+     "with U+FFFD for each invalid sequence\n",
+     0},
+    {"PodcastJsonWithoutChapters",
+     {{"a", ""}},
+     {"--format=podcast-json", "a"},
+     "{\"version\": \"1.2.0\", \"chapters\": []}\n",
+     "",
+     0},
+    {"PodcastJsonReadBackUnchanged",
+     {{"a", podcastJson}},
+     {"--format=podcast-json", "--length=4000", "a"},
+     podcastJson,
+     "chapcat: a:4: chapter 03 has no title\n",
+     0},
 };
 INSTANTIATE_TEST_SUITE_P(Formats, Cli, testing::ValuesIn(formatCases),
                          [](const auto& info) { return std::string(info.param.what); });

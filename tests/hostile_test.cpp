@@ -163,6 +163,23 @@ TEST(HostileFiles, ManyChaptersAcrossReads) {
     expectPeakGrowthUnder(one, run, static_cast<long>(2 * content.size() / 1024 / 4), "many");
 }
 
+// JSON chapters in one line, as generators serve them minified: read as they come, never held.
+TEST(HostileFiles, JsonChaptersInOneLineKeepMemoryFlat) {
+    ScratchDir dir;
+    std::string content = "{\"version\":\"1.2.0\",\"chapters\":[";
+    for (int i = 1; i <= 40000; ++i)
+        content += (i == 1 ? "{\"startTime\":" : ",{\"startTime\":") + std::to_string(i) +
+                   ",\"title\":\"x\",\"img\":\"https://example.com/art.jpg\"}";
+    dir.write("many.json", content + "]}");
+    dir.write("one", chapter);
+    const ToolRun one = runTool(dir, {"one"}, StdoutTo::capture, measured);
+    const ToolRun run = runTool(dir, {"many.json", "many.json"}, StdoutTo::capture, measured);
+    EXPECT_EQ(std::count(run.out.begin(), run.out.end(), '\n'), 160000);
+    EXPECT_TRUE(run.out.ends_with("CHAPTER80000=22:13:20.000\nCHAPTER80000NAME=x\n"));
+    EXPECT_EQ(run.status, 0);
+    expectPeakGrowthUnder(one, run, static_cast<long>(content.size() / 1024 / 4), "many.json");
+}
+
 // A title just under the bound on a line costs what holding it takes, whatever a writer makes of
 // it: made of the characters each format expands most (to "&amp;", U+FFFD, "\\"), it raises
 // the peak by less than three times its size (the line read, the chapter's copy, and slack), where

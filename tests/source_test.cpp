@@ -1,5 +1,6 @@
 // Runs each source over inputs held in a memfd (a file, read twice where a source wants to) or a
 // pipe, and checks what it hands on, line by line.
+#include "bounds.hpp"
 #include "output.hpp"
 #include "sources/line_reader.hpp"
 #include "sources/source.hpp"
@@ -673,6 +674,115 @@ TEST(WebvttSource, ReadsTheCuesOfAChaptersTrack) {
     }
 }
 
+// JSON chapters in the shapes podcast feeds serve: pretty or minified, with the fields their
+// players use, and the odd forms some generators write.
+const SourceCase podcastJsonCases[] = {
+    {"pretty, with art, links, a silent chapter and a place",
+     "{\n  \"version\": \"1.2.0\",\n  \"author\": \"John Doe\",\n  \"podcastName\": \"Show\",\n"
+     "  \"chapters\": [\n    {\n      \"startTime\": 0,\n      \"title\": \"Intro\"\n    },\n"
+     "    {\n      \"startTime\": 168,\n      \"title\": \"Hearing Aids\",\n"
+     "      \"img\": \"https://example.com/images/hearing_aids.jpg\"\n    },\n"
+     "    {\n      \"startTime\": 410.5,\n      \"title\": \"Namespace\",\n"
+     "      \"url\": \"https://example.com/namespace\",\n      \"toc\": true\n    },\n"
+     "    {\n      \"startTime\": 4826,\n      \"img\": \"https://example.com/paris.jpg\",\n"
+     "      \"toc\": false,\n      \"location\": {\n        \"name\": \"Eiffel Tower, Paris\",\n"
+     "        \"geo\": \"geo:48.858093,2.294694\"\n      }\n    },\n"
+     "    {\n      \"startTime\": 5510,\n      \"title\": \"The Big Players\",\n"
+     "      \"endTime\": 5854\n    }\n  ]\n}\n",
+     "6: time 1 0\n6: name 1 Intro\n10: time 2 168000\n10: name 2 Hearing Aids\n"
+     "15: time 3 410500\n15: name 3 Namespace\n30: time 4 5510000\n30: name 4 The Big Players\n"
+     "0: note: dropped what a joined list cannot keep: the chapters' img, url, location, endTime; "
+     "the file's author, podcastName; 1 chapter with toc false\n"},
+    {"minified, in one line, as a generator serves it",
+     "{\"version\":\"1.2.0\",\"chapters\":[{\"startTime\":0,\"title\":\"Cold open\"},"
+     "{\"startTime\":62.5,\"title\":\"Guest\"},{\"startTime\":1205.25,\"title\":\"Q&A\"}]}",
+     "1: time 1 0\n1: name 1 Cold open\n1: time 2 62500\n1: name 2 Guest\n1: time 3 1205250\n"
+     "1: name 3 Q&A\n"},
+    {"numbers in every JSON form: exponents, sub-millisecond digits, minus zero",
+     "{\"version\": \"1.2.0\", \"chapters\": [\n{\"startTime\": 1.5e2, \"title\": \"a\"},\n"
+     "{\"startTime\": 2E+2, \"title\": \"b\"},\n{\"startTime\": 25000e-2, \"title\": \"c\"},\n"
+     "{\"startTime\": 300.0000, \"title\": \"d\"},\n{\"startTime\": 0.001, \"title\": \"e\"},\n"
+     "{\"startTime\": 1.0009999999999, \"title\": \"f\"},\n{\"startTime\": -0.0, \"title\": "
+     "\"g\"},\n"
+     "{\"startTime\": 9223372036854.775807, \"title\": \"h\"},\n"
+     "{\"startTime\": 0.000000000000000000001e21, \"title\": \"i\"}\n]}\n",
+     "2: time 1 150000\n2: name 1 a\n3: time 2 200000\n3: name 2 b\n4: time 3 250000\n"
+     "4: name 3 c\n5: time 4 300000\n5: name 4 d\n6: time 5 1\n6: name 5 e\n7: time 6 "
+     "1000+999999ns\n"
+     "7: name 6 f\n8: time 7 0\n8: name 7 g\n9: time 8 9223372036854775+807000ns\n9: name 8 h\n"
+     "10: time 9 1000\n10: name 9 i\n"},
+    {"a byte-order mark and CR LF lines, fields in any order, escapes in titles",
+     "\xEF\xBB\xBF{\r\n\"chapters\": [\r\n{\"title\": \"Caf\\u00e9 \\\"Olé\\\"\", "
+     "\"startTime\": 1},\r\n{\"title\": \"two\\nlines \\ud83c\\udfb5 back\\\\slash\", "
+     "\"startTime\": 2},\r\n{\"title\": \"first\", \"title\": \"last\", \"startTime\": \"3\", "
+     "\"startTime\": 3}\r\n],\r\n"
+     "\"version\": \"1.2.0\"\r\n}\r\n",
+     "3: time 1 1000\n3: name 1 Caf\xC3\xA9 \"Ol\xC3\xA9\"\n4: time 2 2000\n"
+     "4: name 2 two\\nlines \xF0\x9F\x8E\xB5 back\\slash\n5: time 3 3000\n5: name 3 last\n"},
+    {"untitled chapters, and unknown keys nested deep",
+     "{\"version\": \"1.2.0\", \"chapters\": [\n{\"startTime\": 0},\n"
+     "{\"startTime\": 10, \"title\": null},\n"
+     "{\"startTime\": 20, \"title\": \"Donations\", \"rssblue:remoteEntity\": {\"item\": "
+     "{\"feed_guid\": \"917393e3\", \"guid\": [1, {\"title\": \"not this\"}]}}}\n]}\n",
+     "2: time 1 0\n3: note: title is not a string; the chapter is kept without one\n"
+     "3: time 2 10000\n4: time 3 20000\n4: name 3 Donations\n"
+     "0: note: dropped what a joined list cannot keep: the chapters' rssblue:remoteEntity\n"},
+    {"startTimes refused chapter by chapter",
+     "{\"version\": \"1.2.0\", \"chapters\": [\n{\"startTime\": \"12.5\", \"title\": \"text\"},\n"
+     "{\"startTime\": -3, \"title\": \"negative\"},\n{\"startTime\": NaN, \"title\": \"nan\"},\n"
+     "{\"startTime\": -Infinity, \"title\": \"inf\"},\n{\"startTime\": 1e300, \"title\": "
+     "\"huge\"},\n"
+     "{\"startTime\": 12345678901234567, \"title\": \"past 64 bits\"},\n"
+     "{\"startTime\": true, \"title\": \"true\"},\n{\"title\": \"none\"},\n"
+     "{\"startTime\": {}, \"title\": \"object\"},\n\"a string\",\n"
+     "{\"startTime\": 7, \"title\": \"kept\"}\n]}\n",
+     "2: fails: startTime is a string, not a number; chapter skipped\n"
+     "3: fails: startTime is negative; chapter skipped\n"
+     "4: fails: startTime is not a finite number; chapter skipped\n"
+     "5: fails: startTime is not a finite number; chapter skipped\n"
+     "6: fails: startTime is out of range; chapter skipped\n"
+     "7: fails: startTime is out of range; chapter skipped\n"
+     "8: fails: startTime is true or false, not a number; chapter skipped\n"
+     "9: fails: no startTime; chapter skipped\n"
+     "10: fails: startTime is an object, not a number; chapter skipped\n"
+     "11: fails: a chapter that is a string, not an object; skipped\n"
+     "12: time 1 7000\n12: name 1 kept\n"},
+    {"not well-formed: the chapters before the fault are kept",
+     "{\"version\": \"1.2.0\", \"chapters\": [\n  {\"startTime\": 0, \"title\": \"a\"},\n"
+     "  {\"startTime\": 5, \"title\": \"b\"},\n]}\n",
+     "2: time 1 0\n2: name 1 a\n3: time 2 5000\n3: name 2 b\n"
+     "4: fails: JSON error (column 1): Invalid value; the rest of the file is skipped\n"},
+    {"cut off", "{\"version\": \"1.2.0\", \"chapters\": [{\"startTime\": 0, \"title\": \"a",
+     "1: fails: JSON error (column 63): Missing a closing quotation mark in string; the rest "
+     "of the file is skipped\n"},
+    {"no chapters array", "{\"version\": \"1.2.0\", \"title\": \"Episode 7\"}\n",
+     "0: fails: no chapters array\n"
+     "0: note: dropped what a joined list cannot keep: the file's title\n"},
+    {"chapters that are not an array", "{\"version\": \"1.2.0\", \"chapters\": {\"startTime\": 0}}",
+     "1: fails: chapters is an object, not an array of chapters\n0: fails: no chapters array\n"},
+    {"no chapters", "{\"version\": \"1.2.0\", \"chapters\": []}", ""},
+    {"title over the bound",
+     "{\"chapters\": [{\"startTime\": 0, \"title\": \"" + std::string(maxLineSize + 1, 'x') +
+         "\"}, {\"startTime\": 1}]}",
+     "1: fails: chapter title longer than 1 MiB; chapter skipped\n1: time 1 1000\n"},
+    {"a string past what is held",
+     "{\"chapters\": [{\"startTime\": 0}, {\"title\": \"" + std::string(3 * maxLineSize, 'x') +
+         "\"}]}",
+     "1: time 1 0\n1: fails: a string, number or run of blanks longer than 1 MiB; the rest of "
+     "the file is skipped\n"},
+    {"nested past the bound",
+     "{\"chapters\": [{\"startTime\": 0}], \"x\": " + repeated("[", 300) + repeated("]", 300) + "}",
+     "1: time 1 0\n1: fails: values nested more than 256 deep; the rest of the file is skipped\n"
+     "0: note: dropped what a joined list cannot keep: the file's x\n"},
+};
+
+TEST(PodcastJsonSource, ReadsTheChaptersOfTheShapesFeedsServe) {
+    for (const SourceCase& c : podcastJsonCases) {
+        check(podcastJsonSource, c);
+        check(podcastJsonSource, {c.what, c.input, c.events, Via::pipe});
+    }
+}
+
 // Every line, whole and with its blanks, wherever the reads fall: the input fed in two pieces
 // split at every byte, against the lines split from the whole text.
 TEST(LineReader, LinesAreTheSameWhereverTheReadsFall) {
@@ -729,15 +839,15 @@ TEST(Sources, ClaimTheirOwnInputs) {
          "timestamps?"},
         {"CHAPTER01=00:00:00.000", "timestamps?"},
         {" x<", "timestamps?"},
-        {" \n\t", "matroska? timestamps?"},
+        {" \n\t", "matroska? timestamps? podcast-json?"},
         {";FFMETADATA1\n", "ffmetadata timestamps?"},
         {"\xEF\xBB\xBF;FFMETADATA1", "ffmetadata timestamps?"},
         {";FFME", "ffmetadata? timestamps?"}, // what a pipe gave so far
         {";FFMX", "timestamps?"},
         {";comment", "timestamps?"},
-        {"\xEF\xBB\xBF", "ffmetadata? matroska? webvtt? timestamps?"},
-        {"\xEF\xBB", "ffmetadata? matroska? webvtt? timestamps?"},
-        {"", "ffmetadata? matroska? webvtt? timestamps?"},
+        {"\xEF\xBB\xBF", "ffmetadata? matroska? webvtt? timestamps? podcast-json?"},
+        {"\xEF\xBB", "ffmetadata? matroska? webvtt? timestamps? podcast-json?"},
+        {"", "ffmetadata? matroska? webvtt? timestamps? podcast-json?"},
         {"0:00 Intro\n", "timestamps"},
         {"Trip vlog\nhttps://example.com\n\nCHAPTERS:\n0:00 Intro\n", "timestamps"},
         {utf16LittleEndian("0:00 Intro\n"), "timestamps"},
@@ -757,11 +867,27 @@ TEST(Sources, ClaimTheirOwnInputs) {
         {"webvtt\n", "timestamps?"},
         {" WEBVTT\n", "timestamps?"},
         {utf16LittleEndian("WEBVTT\n"), "timestamps?"},
+        {"{\"version\": \"1.2.0\", \"chapters\": []}", "timestamps? podcast-json"},
+        {"\xEF\xBB\xBF\r\n {\n\t\"chapters\":[", "timestamps? podcast-json"},
+        {"{\"title\": \"Episode 7\", \"version\"", "timestamps? podcast-json"},
+        {"{\"vers", "timestamps? podcast-json?"}, // what a pipe gave so far
+        {"{", "timestamps? podcast-json?"},
+        {"{\"version\": \"1.2.0\"}\nCHAP", "timestamps? podcast-json?"},
+        // The simple format reads these today: a line of its own, or not an object with a key of
+        // the format's first.
+        {"{\"version\": \"1.2.0\"}\nCHAPTER01=00:00:00.000\n", ""},
+        {"{\"version\": 1\nCH\rAPTER01=00:00:00.000\n", "timestamps?"},
+        {"{\nCHAPTER01=00:00:00.000\nCHAPTER01NAME=Intro\n", ""},
+        {"{ chapters }\nCHAPTER01=00:00:00.000\n", ""},
+        {"{\"name\": \"x\"}", "timestamps?"},
+        {"{\"ver\\u0073ion\": 1}", "timestamps?"},
+        {"[{\"startTime\": 0}]", "timestamps?"},
+        {utf16LittleEndian("{\"version\": \"1.2.0\"}"), "timestamps?"},
     };
     for (const auto& c : cases) {
         std::string claimedBy;
-        for (const Source* source :
-             {&ffmetadataSource, &matroskaSource, &webvttSource, &timestampsSource}) {
+        for (const Source* source : {&ffmetadataSource, &matroskaSource, &webvttSource,
+                                     &timestampsSource, &podcastJsonSource}) {
             const Claim claim = source->claims(c.head);
             if (claim != Claim::no)
                 claimedBy += std::string(claimedBy.empty() ? "" : " ") + std::string(source->name) +
@@ -791,6 +917,8 @@ TEST(Sources, DetectionReadsOnThroughAPipe) {
         {{"REM x\nFILE \"a.wav\" WAVE\nCHAP", "TER01=00:00:00.000\n"}, "simple"},
         {{"TITLE x\n", "    INDEX 01 00:00:00\n"}, "simple"},
         {{"REM x\n", "0:00 Intro\n"}, "timestamps"},
+        {{"\n{\"ver", "sion\": \"1.2.0\", \"chapters\": []}"}, "podcast-json"},
+        {{"{\"version\": 1}\n", "CHAPTER01=00:00:00.000\n"}, "simple"},
     };
     for (const auto& c : cases) {
         int ends[2];

@@ -6,9 +6,9 @@ namespace {
 // The first row that claims head; none while a row before it is undecided, unless final.
 const Source* claimant(std::string_view head, bool final) {
     // Formats with a signature first; the simple format takes what is left.
-    const Source* const formats[] = {&ffmetadataSource, &matroskaSource, &webvttSource,
-                                     &mediaSource,      &cueSource,      &timestampsSource,
-                                     &simpleSource};
+    const Source* const formats[] = {&ffmetadataSource,  &matroskaSource, &webvttSource,
+                                     &mediaSource,       &cueSource,      &timestampsSource,
+                                     &podcastJsonSource, &simpleSource};
     for (const Source* source : formats) {
         const Claim claim = source->claims(head);
         if (claim == Claim::yes)

@@ -104,10 +104,11 @@ Claim claimsDecoded(std::string_view head, Claim (*claimsText)(std::string_view 
 PartRead readFailed(const Input& input, Events& events);
 
 // The formats, one file each.
-extern const Source ffmetadataSource; // ';FFMETADATA1' files
-extern const Source matroskaSource;   // Matroska chapters XML
-extern const Source webvttSource;     // WebVTT cues, as a chapters track
-extern const Source mediaSource;      // containers libavformat reads
-extern const Source cueSource;        // CUE sheets
-extern const Source timestampsSource; // '0:00 Title' lines, as in a video description
-extern const Source simpleSource;     // CHAPTERnn= lines
+extern const Source ffmetadataSource;  // ';FFMETADATA1' files
+extern const Source matroskaSource;    // Matroska chapters XML
+extern const Source webvttSource;      // WebVTT cues, as a chapters track
+extern const Source mediaSource;       // containers libavformat reads
+extern const Source cueSource;         // CUE sheets
+extern const Source timestampsSource;  // '0:00 Title' lines, as in a video description
+extern const Source podcastJsonSource; // Podcasting 2.0 JSON chapters
+extern const Source simpleSource;      // CHAPTERnn= lines

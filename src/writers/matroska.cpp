@@ -1,4 +1,5 @@
 // Matroska chapters XML, as mkvmerge --chapters reads it: one edition, a ChapterAtom a chapter.
+#include "escaped.hpp"
 #include "utf.hpp"
 #include "writer.hpp"
 
@@ -7,16 +8,8 @@
 
 namespace {
 
-// Printable ASCII other than markup: copied as it is, which most titles are throughout.
-constexpr auto plain = [] {
-    std::array<bool, 256> plain{};
-    for (int c = 0x20; c < 0x7F; ++c)
-        plain[static_cast<std::size_t>(c)] = c != '&' && c != '<' && c != '>';
-    return plain;
-}();
-
-// Titles are written a slice at a time, so that the buffer stays small however long the title.
-constexpr std::size_t slice = 16 * 1024;
+constexpr PlainBytes plain = plainBytes("&<>");
+constexpr std::size_t slice = titleSlice;
 constexpr std::size_t mostPerByte = 6; // a space of a blank title becomes "&#x20;"
 
 // A title of spaces and tabs alone, which mkvmerge would empty unless they are references.
@@ -28,40 +21,22 @@ bool isBlank(std::string_view text) {
 // U+FFFD for what is not valid UTF-8 or not an XML character, so the document is always
 // well-formed. Takes them off text.
 char* putText(char* out, std::string_view& text, bool blank) {
-    std::size_t at = 0;
-    const std::size_t stop = std::min(text.size(), slice);
     if (blank) {
-        for (; at < stop; ++at)
+        const std::size_t stop = std::min(text.size(), slice);
+        for (std::size_t at = 0; at < stop; ++at)
             out = put(out, text[at] == ' ' ? "&#x20;" : "&#x9;");
-        text.remove_prefix(at);
+        text.remove_prefix(stop);
         return out;
     }
-    while (at < stop) {
-        std::size_t run = at;
-        while (run < stop && plain[static_cast<unsigned char>(text[run])])
-            ++run;
-        out = put(out, text.substr(at, run - at));
-        at = run;
-        if (at == stop)
-            break;
-        const char c = text[at];
-        std::size_t size = 1;
-        if (c == '&') {
-            out = put(out, "&amp;");
-        } else if (c == '<') {
-            out = put(out, "&lt;");
-        } else if (c == '>') {
-            out = put(out, "&gt;");
-        } else {
-            const Utf8Character next = decodeUtf8(text.substr(at));
-            size = next.size;
-            const bool allowed = next.valid && isXmlCharacter(next.value);
-            out = put(out, allowed ? text.substr(at, size) : replacementUtf8);
-        }
-        at += size;
-    }
-    text.remove_prefix(at);
-    return out;
+    return putEscaped(out, text, plain, [](char* to, std::string_view rest, std::size_t& size) {
+        const char c = rest.front();
+        if (c == '&' || c == '<' || c == '>')
+            return put(to, c == '&' ? "&amp;" : c == '<' ? "&lt;" : "&gt;");
+        const Utf8Character next = decodeUtf8(rest);
+        size = next.size;
+        const bool allowed = next.valid && isXmlCharacter(next.value);
+        return put(to, allowed ? rest.substr(0, size) : replacementUtf8);
+    });
 }
 
 char* putTime(char* out, std::int64_t milliseconds) {

@@ -94,5 +94,6 @@ extern const Writer matroskaWriter;
 extern const Writer timestampsWriter;
 extern const Writer timestampsMsWriter;
 extern const Writer webvttWriter;
+extern const Writer podcastJsonWriter;
 extern const Writer cueWriter;
 extern const Writer ffconcatWriter;

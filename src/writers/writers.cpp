@@ -4,8 +4,8 @@
 
 std::span<const Writer* const> writers() {
     static constexpr const Writer* table[] = {
-        &simpleWriter,       &ffmetadataWriter, &matroskaWriter, &timestampsWriter,
-        &timestampsMsWriter, &webvttWriter,     &cueWriter,      &ffconcatWriter};
+        &simpleWriter, &ffmetadataWriter,  &matroskaWriter, &timestampsWriter, &timestampsMsWriter,
+        &webvttWriter, &podcastJsonWriter, &cueWriter,      &ffconcatWriter};
     return table;
 }
 

@@ -1,10 +1,13 @@
 // Fuzzes the whole run: arbitrary options and file contents must never crash, and what is
 // written must be well-formed in its format: chapter lines, FFmpeg metadata, XML text that is
-// valid UTF-8 of characters XML allows, or WebVTT cues.
+// valid UTF-8 of characters XML allows, WebVTT cues, a CUE sheet, or JSON that a strict reader
+// takes.
 #include "run.hpp"
 #include "utf.hpp"
 
 #include <fuzzer/FuzzedDataProvider.h>
+#include <rapidjson/memorystream.h>
+#include <rapidjson/reader.h>
 
 #include <cstdlib>
 #include <string>
@@ -196,6 +199,15 @@ bool isCueSheet(std::string_view text) {
     return true;
 }
 
+// JSON in UTF-8, as a strict reader takes it, ending with a line break.
+bool isJson(std::string_view text) {
+    rapidjson::MemoryStream stream(text.data(), text.size());
+    rapidjson::BaseReaderHandler<> handler;
+    rapidjson::Reader reader;
+    return text.ends_with("]}\n") &&
+           !reader.Parse<rapidjson::kParseValidateEncodingFlag>(stream, handler).IsError();
+}
+
 // Output in the format it starts with, or chapter lines, ending with a line break.
 bool isWellFormed(std::string_view output) {
     constexpr std::string_view concatHeader = "ffconcat version 1.0\n";
@@ -211,6 +223,8 @@ bool isWellFormed(std::string_view output) {
         return isWebvtt(output);
     if (output.starts_with("FILE "))
         return isCueSheet(output);
+    if (output.starts_with("{\"version\""))
+        return isJson(output);
     for (std::size_t start = 0; start < output.size();) {
         const auto end = output.find('\n', start);
         if (!isChapterLine(output.substr(start, end - start)))
@@ -227,11 +241,26 @@ std::vector<std::string> arguments(FuzzedDataProvider& input, std::vector<int>& 
     for (int i = 0; i < count && input.remaining_bytes() > 0; ++i) {
         switch (input.ConsumeIntegralInRange(0, 9)) {
         case 0:
-            args.push_back(input.PickValueInArray(
-                {"-p", "-t", "-n", "-", "--", "-d", "-x", "--format=ffmetadata",
-                 "--format=matroska", "--help", "--version", "--length", "--format",
-                 "--part-chapters", "--verbose", "--format=ffconcat", "--format=webvtt",
-                 "--format=cue", "--cue-file"}));
+            args.push_back(input.PickValueInArray({"-p",
+                                                   "-t",
+                                                   "-n",
+                                                   "-",
+                                                   "--",
+                                                   "-d",
+                                                   "-x",
+                                                   "--format=ffmetadata",
+                                                   "--format=matroska",
+                                                   "--help",
+                                                   "--version",
+                                                   "--length",
+                                                   "--format",
+                                                   "--part-chapters",
+                                                   "--verbose",
+                                                   "--format=ffconcat",
+                                                   "--format=webvtt",
+                                                   "--format=cue",
+                                                   "--cue-file",
+                                                   "--format=podcast-json"}));
             break;
         case 1:
             args.push_back("-d=" + input.ConsumeRandomLengthString(24));
@@ -261,8 +290,8 @@ std::vector<std::string> arguments(FuzzedDataProvider& input, std::vector<int>& 
                  "<?xml version=\"1.0\"?>\n<Chapters><EditionEntry><ChapterAtom>"
                  "<ChapterTimeStart>",
                  "<Chapters><EditionEntry><EditionFlagDefault>1</EditionFlagDefault>",
-                 "WEBVTT\n\n00:00.000 --> ",
-                 "FILE \"a.wav\" WAVE\n  TRACK 01 AUDIO\n    INDEX 01 "});
+                 "WEBVTT\n\n00:00.000 --> ", "FILE \"a.wav\" WAVE\n  TRACK 01 AUDIO\n    INDEX 01 ",
+                 "{\"version\": \"1.2.0\", \"chapters\": [{\"startTime\": "});
             files.push_back(memoryFile(start + input.ConsumeRandomLengthString(4096)));
             args.push_back("/proc/self/fd/" + std::to_string(files.back()));
         }

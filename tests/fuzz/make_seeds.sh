@@ -37,4 +37,8 @@ printf '%s\r\n' 'REM GENRE Audiobook' 'PERFORMER "Erzähler"' 'TITLE "Ganz"' 'FI
     '  TRACK 01 AUDIO' '    TITLE "Eins"' '    INDEX 01 00:00:00' '  TRACK 02 AUDIO' \
     '    TITLE "Zwei – 終"' '    INDEX 00 00:00:05' '    INDEX 01 00:00:08' > seed.cue
 { cat seed.cue; printf '\007\001'; } > "$corpus/whole-cue"
+# Podcasting 2.0 JSON chapters with the fields feeds add, a silent chapter and an exponent.
+printf '\xef\xbb\xbf{"version": "1.2.0", "title": "Folge 7", "chapters": [\n  {"startTime": 0, "title": "Eins \\"\\u00e9\\""},\n  {"startTime": 0.1e0, "title": "Zwei", "img": "a.jpg", "toc": false, "location": {"name": "x", "geo": "geo:1,2"}},\n  {"startTime": 0.15}\n]}\n' \
+    > seed.json
+{ cat seed.json; printf '\007\001'; } > "$corpus/whole-json"
 ls -l "$corpus"/whole-*
