@@ -51,7 +51,7 @@ std::string_view part(Output& output, const PartListing& listing) {
 } // namespace
 
 const Writer ffconcatWriter{
-    "ffconcat", "a script for ffmpeg's concat demuxer naming the media parts",
+    "ffconcat", "ffmpeg's concat script: the media parts and their ranges",
     begin,      nullptr,
     chapter,    end,
     lost,       Join::ffmpeg,
