@@ -180,6 +180,7 @@ bool readPart(Run& run, const Step& step, int fd) {
     ++run.chapters.part;
     Input input{fd, step.name, step.standardInput ? "" : step.name, run.buffer, run.output};
     input.join = run.join;
+    input.opensOutput = run.chapters.part == 1;
     PartEvents events(run, part, step.name);
     const Source* source = startInput(input) ? detect(input) : nullptr;
     if (source == nullptr)
