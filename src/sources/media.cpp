@@ -15,6 +15,8 @@
 #include <cstring>
 #include <limits>
 #include <new>
+#include <optional>
+#include <span>
 #include <string>
 #include <sys/stat.h>
 #include <unistd.h>
@@ -447,6 +449,160 @@ Extent extentOf(const LibAv& av, Opened& opened, Join join) {
     return span ? Extent{span->first, span->second} : Extent{{}, duration};
 }
 
+// Whether the stream is seen or heard: a cover picture is neither.
+bool playing(const AVStream& stream) {
+    const AVMediaType type = stream.codecpar->codec_type;
+    return (type == AVMEDIA_TYPE_VIDEO || type == AVMEDIA_TYPE_AUDIO) &&
+           (stream.disposition & AV_DISPOSITION_ATTACHED_PIC) == 0;
+}
+
+// A stream copy starts at the keyframes of the first video stream; where there is none, at any
+// frame of the sound (-1).
+int cutStream(const AVFormatContext& media) {
+    for (unsigned i = 0; i < media.nb_streams; ++i)
+        if (playing(*media.streams[i]) &&
+            media.streams[i]->codecpar->codec_type == AVMEDIA_TYPE_VIDEO)
+            return static_cast<int>(i);
+    return -1;
+}
+
+// A packet read near a cut, in nanoseconds of the part's own time.
+struct Frame {
+    unsigned stream;
+    Int128 start;
+    Int128 end;
+    bool cuttable; // a stream copy may start at it
+};
+
+// What the frames around a time tell of a cut there, in nanoseconds.
+struct Cut {
+    std::optional<Int128> keyframe; // the first cuttable frame at or after the time
+    Int128 endBefore = 0;           // the end of the frames before it, of every stream
+    std::optional<Int128> earliest; // the first frame the seek gave
+};
+
+std::optional<Frame> frameOf(const AVFormatContext& media, const AVPacket& packet, int cutAt) {
+    const auto index = static_cast<unsigned>(packet.stream_index);
+    const AVStream& stream = *media.streams[index];
+    const AVRational base = stream.time_base;
+    if (packet.pts == AV_NOPTS_VALUE || base.num <= 0 || base.den <= 0 || !playing(stream))
+        return std::nullopt;
+    const Int128 start = nanosecondsOf(packet.pts, base);
+    const bool key =
+        cutAt < 0 || (packet.stream_index == cutAt && (packet.flags & AV_PKT_FLAG_KEY) != 0);
+    return Frame{index, start, start + frameNanoseconds(stream, packet), key};
+}
+
+// Reads the frames from where libavformat's seek back to AT puts the input, as the joining tools
+// seek, until the first cuttable one at or after AT and each stream's first one after that;
+// at most a bound of them, so that a file without keyframes is not read whole.
+std::vector<Frame> framesAround(const LibAv& av, AVFormatContext& media, Int128 at) {
+    constexpr int bound = 1 << 14;
+    const auto target = static_cast<std::int64_t>(at / 1000); // AV_TIME_BASE: microseconds
+    if (av.seekFrame(&media, -1, target, AVSEEK_FLAG_BACKWARD) < 0)
+        av.seekFrame(&media, -1, 0, AVSEEK_FLAG_BYTE); // from the start, then
+    AVPacket* packet = av.allocPacket();
+    if (packet == nullptr)
+        throw std::bad_alloc();
+    const int cutAt = cutStream(media);
+    std::vector<Frame> frames;
+    std::optional<Int128> key;
+    std::vector<bool> waiting; // streams without a frame from the keyframe on
+    for (int read = 0; read < bound && av.readFrame(&media, packet) >= 0; ++read) {
+        const std::optional<Frame> frame = frameOf(media, *packet, cutAt);
+        av.unrefPacket(packet);
+        if (!frame)
+            continue;
+        frames.push_back(*frame);
+        if (!key && frame->cuttable && frame->start >= at) {
+            key = frame->start;
+            waiting.assign(media.nb_streams, false);
+            for (unsigned i = 0; i < media.nb_streams; ++i)
+                waiting[i] = playing(*media.streams[i]);
+            for (const Frame& before : frames)
+                waiting[before.stream] = waiting[before.stream] && before.start < *key;
+        }
+        if (key && frame->start >= *key && frame->stream < waiting.size()) // not one found late
+            waiting[frame->stream] = false;
+        if (key && std::find(waiting.begin(), waiting.end(), true) == waiting.end())
+            break;
+    }
+    av.freePacket(&packet);
+    return frames;
+}
+
+Cut cutNear(const LibAv& av, AVFormatContext& media, ExactTime time) {
+    const Int128 at = nanosecondsOf(time);
+    const std::vector<Frame> frames = framesAround(av, media, at);
+    Cut cut;
+    for (const Frame& frame : frames)
+        if (frame.cuttable && frame.start >= at)
+            cut.keyframe = cut.keyframe ? std::min(*cut.keyframe, frame.start) : frame.start;
+    for (const Frame& frame : frames) {
+        cut.earliest = cut.earliest ? std::min(*cut.earliest, frame.start) : frame.start;
+        if (cut.keyframe && frame.start < *cut.keyframe)
+            cut.endBefore = std::max(cut.endBefore, frame.end);
+    }
+    return cut;
+}
+
+ExactTime timeOf(Int128 nanoseconds, ExactTime otherwise) {
+    return timeOfNanoseconds(nanoseconds).value_or(otherwise);
+}
+
+// Where mkvmerge's split into parts ends a range before the keyframe END. Where another range
+// follows, mkvmerge drops the gap up to the end of its last frame of any stream (sound that
+// overlaps the next keyframe): that keyframe comes as much earlier. The last range ends with
+// its frames.
+std::optional<ExactTime> mkvmergeEnd(const Cut& end, const std::optional<Cut>& next,
+                                     ExactTime otherwise) {
+    if (!end.keyframe)
+        return std::nullopt; // no keyframe after it: to the part's end
+    if (!next)
+        return timeOf(std::max(*end.keyframe, end.endBefore), otherwise);
+    const Int128 late = next->keyframe ? std::max(next->endBefore - *next->keyframe, Int128{0}) : 0;
+    return timeOf(*end.keyframe - late, otherwise);
+}
+
+// Where mkvmerge --split parts: cuts the kept ranges: each from the first keyframe at or after its
+// start to the first at or after its end. A range with no keyframe in it keeps nothing.
+std::vector<TimeRange> mkvmergeCuts(const LibAv& av, AVFormatContext& media,
+                                    std::span<const TimeRange> kept) {
+    std::vector<TimeRange> actual;
+    Cut start = cutNear(av, media, kept.front().from);
+    for (std::size_t k = 0; k < kept.size(); ++k) {
+        std::optional<Cut> next;
+        if (k + 1 < kept.size())
+            next = cutNear(av, media, kept[k + 1].from);
+        TimeRange range{kept[k].from, kept[k].from};
+        if (start.keyframe) {
+            range.from = timeOf(*start.keyframe, kept[k].from);
+            range.to = kept[k].to ? mkvmergeEnd(cutNear(av, media, *kept[k].to), next, *kept[k].to)
+                                  : std::nullopt;
+        }
+        actual.push_back(range);
+        if (next)
+            start = *next;
+    }
+    return actual;
+}
+
+// Where the joining tool really cuts the kept ranges. ffmpeg's concat demuxer ends each at its
+// outpoint and starts it at its inpoint, the packets before it from the keyframe at or before
+// it squeezed into the join; only the joined file's first part starts at the first of them, as
+// ffmpeg moves the file's start there. A filter that decodes cuts where it is told.
+std::vector<TimeRange> cutsOf(const LibAv& av, AVFormatContext& media, const Input& input) {
+    if (input.join == Join::mkvmerge)
+        return mkvmergeCuts(av, media, input.kept);
+    std::vector<TimeRange> actual(input.kept.begin(), input.kept.end());
+    if (input.join == Join::ffmpeg && input.opensOutput) {
+        const std::optional<Int128> first = cutNear(av, media, actual.front().from).earliest;
+        if (first && *first < nanosecondsOf(actual.front().from))
+            actual.front().from = timeOf(*first, actual.front().from);
+    }
+    return actual;
+}
+
 std::string titleOf(const LibAv& av, const AVFormatContext& media) {
     const AVDictionaryEntry* title = av.dictGet(media.metadata, "title", nullptr, 0);
     return title ? std::string(title->value, strnlen(title->value, maxLineSize)) : std::string();
@@ -469,6 +625,8 @@ PartRead read(Input& input, Events& events) {
     const Extent extent = extentOf(av, opened, input.join);
     if (extent.end)
         events.ownExtent(extent.start, *extent.end);
+    if (!input.kept.empty())
+        events.cutAt(cutsOf(av, *opened.media, input));
     handChapters(av, *opened.media, events);
     return {false, extent.end, titleOf(av, *opened.media)};
 }
