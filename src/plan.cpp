@@ -1,5 +1,6 @@
 #include "plan.hpp"
 
+#include "edit.hpp"
 #include "sources/source.hpp"
 #include "timestamp.hpp"
 
@@ -24,6 +25,8 @@ constexpr std::string_view files0FromOption = "--files0-from";
 constexpr std::string_view partChaptersOption = "--part-chapters";
 constexpr std::string_view verboseOption = "--verbose";
 constexpr std::string_view joinOption = "--join";
+constexpr std::string_view keepOption = "--keep";
+constexpr std::string_view cutOption = "--cut";
 constexpr std::string_view standardInputName = "-";
 
 constexpr std::string_view usageHead =
@@ -46,6 +49,11 @@ constexpr std::string_view usageHead =
     "  -p         PAL to film: stretch times by 1001/960 (25 fps to 23.976 fps)\n"
     "  -t         3:2 pulldown: stretch times by 1.001\n"
     "  -n         switch -p and -t off again\n"
+    "  --keep=FROM-TO  keep only this range of the next file, in its own time (TO\n"
+    "             left out: to its end); several are kept back to back, and the\n"
+    "             chapters follow: --keep=0:05-0:20 --keep=0:30-0:50\n"
+    "  --cut=FROM-TO  remove this range of the next file; with --keep, what is kept\n"
+    "             is what a keep covers and no cut removes\n"
     "  --files-from=FILE  read part names from FILE, one a line, as if they stood\n"
     "             here ('-': standard input)\n"
     "  --files0-from=FILE  the same, names separated by NUL bytes\n"
@@ -120,6 +128,12 @@ Answer usageError(const std::string& message) {
     return {2, {}, message + "\nTry 'chapcat --help' for more information."};
 }
 
+// A --keep or --cut range, and the option as given, for messages.
+struct GivenRange {
+    TimeRange range;
+    std::string arg;
+};
+
 // The command line as read so far.
 struct Planning {
     Plan plan;
@@ -133,13 +147,51 @@ struct Planning {
     std::string delayArg;               // the last delay for the next input, as given
     std::string lengthArg;              // the options as given, for messages
     std::string formatArg;
+    std::vector<GivenRange> keeps; // for the next input
+    std::vector<GivenRange> cuts;
     int standardInput;
 };
+
+// Sorts the ranges of one kind; a usage error where two overlap.
+std::optional<Answer> sortRanges(std::vector<GivenRange>& ranges) {
+    std::sort(ranges.begin(), ranges.end(), [](const GivenRange& a, const GivenRange& b) {
+        return earlier(a.range.from, b.range.from);
+    });
+    for (std::size_t i = 1; i < ranges.size(); ++i) {
+        const TimeRange& before = ranges[i - 1].range;
+        if (!before.to || earlier(ranges[i].range.from, *before.to))
+            return usageError("ranges '" + ranges[i - 1].arg + "' and '" + ranges[i].arg +
+                              "' overlap");
+    }
+    return std::nullopt;
+}
+
+// What the next input keeps of itself, from the ranges given for it.
+std::vector<TimeRange> takeRanges(Planning& state, std::string_view file) {
+    if (state.keeps.empty() && state.cuts.empty())
+        return {};
+    std::vector<TimeRange> keeps;
+    std::vector<TimeRange> cuts;
+    for (auto* given : {&state.keeps, &state.cuts})
+        if (auto error = sortRanges(*given); error && !state.error)
+            state.error = std::move(error);
+    for (const GivenRange& keep : state.keeps)
+        keeps.push_back(keep.range);
+    for (const GivenRange& cut : state.cuts)
+        cuts.push_back(cut.range);
+    std::vector<TimeRange> kept = keptRanges(keeps, cuts);
+    if (kept.empty() && !state.error)
+        state.error = usageError("the ranges given keep nothing of '" + std::string(file) + "'");
+    state.keeps.clear();
+    state.cuts.clear();
+    return kept;
+}
 
 void takeFile(Planning& state, std::string_view arg) {
     const bool standardInput = arg == standardInputName;
     state.plan.steps.push_back({standardInput ? "standard input" : arg, standardInput,
                                 state.pal2Film, state.threeTwoPulldown, state.delay, state.length});
+    state.plan.steps.back().kept = takeRanges(state, arg);
     state.delay = 0;
     state.delayArg.clear();
     state.length.reset();
@@ -238,6 +290,40 @@ void takePartChapters(Planning& state, const Valued& option) {
                                  std::string(option.value) + "': expected title or file");
 }
 
+// FROM-TO, either left out: from the start, to the end.
+std::optional<TimeRange> rangeOf(std::string_view text) {
+    const std::size_t dash = text.find('-');
+    if (dash == std::string_view::npos || text.size() == 1)
+        return std::nullopt;
+    std::int64_t from = 0;
+    std::int64_t to = 0;
+    const std::string_view toText = text.substr(dash + 1);
+    if ((dash > 0 && timeArgumentToInt(text.substr(0, dash), from) != TimeStatus::ok) ||
+        (!toText.empty() && timeArgumentToInt(toText, to) != TimeStatus::ok) || from < 0)
+        return std::nullopt;
+    return TimeRange{from, toText.empty() ? std::nullopt : std::optional<ExactTime>(to)};
+}
+
+void takeRange(Planning& state, const Valued& option, std::vector<GivenRange>& ranges) {
+    const std::optional<TimeRange> range = rangeOf(option.value);
+    if (!range)
+        state.error = usageError("invalid range '" + option.arg +
+                                 "': expected FROM-TO, times as for -d=, as 0:05-0:20.5 or "
+                                 "1:30- (to the end)");
+    else if (range->to && !earlier(range->from, *range->to))
+        state.error = usageError("range '" + option.arg + "' is empty: TO must come after FROM");
+    else
+        ranges.push_back({*range, option.arg});
+}
+
+void takeKeep(Planning& state, const Valued& option) {
+    takeRange(state, option, state.keeps);
+}
+
+void takeCut(Planning& state, const Valued& option) {
+    takeRange(state, option, state.cuts);
+}
+
 void takeVerbose(Planning& state, const Valued&) {
     state.plan.verbose = true;
 }
@@ -259,6 +345,8 @@ constexpr LongOption longOptions[] = {
     {partChaptersOption, Value::optional, takePartChapters},
     {verboseOption, Value::none, takeVerbose},
     {joinOption, Value::required, takeJoin},
+    {keepOption, Value::required, takeKeep},
+    {cutOption, Value::required, takeCut},
 };
 
 // How many single-character edits turn a into b.
@@ -360,6 +448,18 @@ std::size_t takeOption(Planning& state, std::string_view arg, const char* next) 
     return 1;
 }
 
+// Options for a next file that never came.
+void checkWhatIsLeft(Planning& state) {
+    if (!state.error && state.length)
+        state.error = usageError("length '" + state.lengthArg + "' with no file after it");
+    for (const auto* given : {&state.keeps, &state.cuts})
+        if (!state.error && !given->empty())
+            state.error = usageError("range '" + given->front().arg + "' with no file after it");
+    if (!state.delayArg.empty())
+        state.plan.warnings.push_back("ignoring delay '" + state.delayArg +
+                                      "' with no file after it");
+}
+
 } // namespace
 
 std::variant<Answer, Plan> planRun(std::span<const char* const> args, int standardInput) {
@@ -385,11 +485,7 @@ std::variant<Answer, Plan> planRun(std::span<const char* const> args, int standa
             taken = argumentsTaken(arg, next); // a value is no option, even after an error
         i += taken;
     }
-    if (!state.error && state.length)
-        state.error = usageError("length '" + state.lengthArg + "' with no file after it");
-    if (!state.delayArg.empty())
-        state.plan.warnings.push_back("ignoring delay '" + state.delayArg +
-                                      "' with no file after it");
+    checkWhatIsLeft(state);
     if (!state.error)
         return std::move(state.plan);
     for (const Step& step : state.plan.steps) // opened for a run that will not be

@@ -1,6 +1,7 @@
 #pragma once
 
 #include "join.hpp"
+#include "ranges.hpp"
 #include "writers/writer.hpp"
 
 #include <cstdint>
@@ -33,6 +34,7 @@ struct Step {
     std::int64_t delay;                 // the delays given since the input before
     std::optional<std::int64_t> length; // of this part in the joined video, if given
     std::optional<ListOfFiles> list{};  // the step names a list of files, not a part
+    std::vector<TimeRange> kept{};      // of the part, where it is cut: sorted and apart
 };
 
 struct Plan {

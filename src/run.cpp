@@ -3,6 +3,7 @@
 
 #include "bounds.hpp"
 #include "chapters.hpp"
+#include "edit.hpp"
 #include "file_list.hpp"
 #include "output.hpp"
 #include "placement.hpp"
@@ -46,12 +47,13 @@ struct PartEvents final : Events {
     std::int64_t handed = 0;         // chapter lines from the source, taken or not
     std::optional<std::int64_t> end; // where the part ends, as written, when that is known
     bool endIsOwn = false;           // that end is the input's own length
+    PartEdit edit{};                 // what is kept of the part, where it is cut
 
     PartEvents(Run& run, Part& part, std::string_view file)
         : run(run), part(part), file(file), end(writtenTime(part.end)) {}
 
     // Called for every chapter line: flattened, the stages below cost no calls (measured).
-    [[gnu::flatten]] void chapter(const ChapterLine& line, std::int64_t lineNumber) override {
+    [[gnu::flatten]] void handOn(const ChapterLine& line, std::int64_t lineNumber) {
         const ChapterLine placed = place(part, line);
         const Place where{file, lineNumber, end, endIsOwn};
         ++handed;
@@ -62,19 +64,43 @@ struct PartEvents final : Events {
             skip(run.chapters, placed.kind, where);
     }
 
+    void handOn(const EditedLines& lines) {
+        for (std::size_t i = 0; i < lines.count; ++i)
+            handOn(lines.lines[i].line, lines.lines[i].lineNumber);
+    }
+
+    void chapter(const ChapterLine& line, std::int64_t lineNumber) override {
+        if (edit.kept.empty())
+            handOn(line, lineNumber);
+        else
+            handOn(editLine(edit, line, lineNumber));
+    }
+
     void note(std::int64_t lineNumber, std::string_view message, bool fails) override {
         report(run.output, where(file, lineNumber) + std::string(message),
                fails ? Severity::failure : Severity::warning);
     }
 
+    // The part's own length once it is cut, where it is.
+    std::optional<ExactTime> keptOf(std::optional<ExactTime> length) const {
+        return edit.kept.empty() ? length : keptLength(edit.kept, length);
+    }
+
     void ownExtent(ExactTime start, ExactTime length) override {
-        // The first part is where the joined file starts: it is not moved.
-        if (run.chapters.part != 1 && start != ExactTime{})
+        // The first part is where the joined file starts: it is not moved. A part cut after its
+        // start starts where the cut is.
+        const bool cutAtStart = !edit.kept.empty() && edit.kept.front().from != ExactTime{};
+        if (run.chapters.part != 1 && start != ExactTime{} && !cutAtStart)
             part.start = start;
         if (part.end)
             return; // a --length= given wins
-        end = writtenTime(partEnd(part, length));
+        end = writtenTime(partEnd(part, keptOf(length)));
         endIsOwn = end.has_value();
+    }
+
+    void cutAt(std::span<const TimeRange> actual) override {
+        if (actual.size() == edit.kept.size())
+            edit.kept.assign(actual.begin(), actual.end());
     }
 };
 
@@ -131,6 +157,23 @@ std::string preciseTimestamp(ExactTime time) {
     return (nanoseconds < 0 ? "-" : "") + text;
 }
 
+// What the cut kept of the part and did to its chapters, for --verbose.
+std::string keptText(const PartEdit& edit) {
+    if (edit.kept.empty())
+        return {};
+    std::string text = ", keeps";
+    for (std::size_t i = 0; i < edit.kept.size(); ++i) {
+        const TimeRange& range = edit.kept[i];
+        text += (i == 0                      ? " "
+                 : i + 1 == edit.kept.size() ? " and "
+                                             : ", ") +
+                preciseTimestamp(range.from) + "-" +
+                (range.to ? preciseTimestamp(*range.to) : "its end");
+    }
+    return text + " of its own time (" + std::to_string(edit.moved) + " moved, " +
+           std::to_string(edit.leftOut) + " left out)";
+}
+
 // Where the part went in the joined video, for --verbose.
 void sayWhere(Run& run, const PartEvents& events, std::optional<ExactTime> ownLength) {
     const std::string_view rule = joinNames[static_cast<int>(run.join)].rule;
@@ -142,11 +185,37 @@ void sayWhere(Run& run, const PartEvents& events, std::optional<ExactTime> ownLe
                        (start ? preciseTimestamp(*start) : "(out of range)");
     if (length)
         text += ", lasts " + preciseTimestamp(*length) +
-                (part.end ? " (--length=)" : " (" + std::string(rule) + ")");
+                (part.end                   ? " (--length=)"
+                 : events.edit.kept.empty() ? " (" + std::string(rule) + ")"
+                                            : " (the ranges kept)");
     else
         text += ", length unknown (the next part starts at its last chapter)";
-    text += ", " + std::to_string(events.given) + (events.given == 1 ? " chapter" : " chapters");
+    text += keptText(events.edit) + ", " + std::to_string(events.given) +
+            (events.given == 1 ? " chapter" : " chapters");
     report(run.output, text);
+}
+
+std::string timeText(ExactTime time) {
+    return timestamp(rounded(time).value_or(time.milliseconds));
+}
+
+// A range that reaches past the part's own end keeps less than was asked.
+void sayRangesPastEnd(PartEvents& events, std::optional<ExactTime> ownLength) {
+    if (!ownLength)
+        return;
+    const std::string end = " the part's end (" + timeText(*ownLength) + ")";
+    for (const TimeRange& range : events.edit.kept) {
+        if (!earlier(range.from, *ownLength))
+            events.note(0,
+                        "the range from " + timeText(range.from) + " starts at or after" + end +
+                            ": it keeps nothing",
+                        true);
+        else if (range.to && earlier(*ownLength, *range.to))
+            events.note(0,
+                        "the range to " + timeText(*range.to) + " runs past" + end +
+                            ": it keeps what there is",
+                        false);
+    }
 }
 
 // A part that gave nothing must not pass unsaid, whatever its format: a text part without
@@ -168,6 +237,45 @@ void sayWhatPartLacks(Run& run, PartEvents& events, const PartRead& read, std::s
     }
 }
 
+// The part has been read: what it lacks is said, and the next part placed after it. Returns
+// false when the run must stop.
+bool finishPart(Run& run, PartEvents& events, const PartRead& read, const Source& source) {
+    Part& part = events.part;
+    if (!events.edit.kept.empty()) {
+        events.handOn(endEdit(events.edit, read.length));
+        sayRangesPastEnd(events, read.length);
+    }
+    if (!source.emptyPart.empty() && run.chapters.writer.part == nullptr)
+        sayWhatPartLacks(run, events, read, source.emptyPart);
+    if (run.partChapters != PartChapters::none && !part.placedAny)
+        addPartChapter(events, events.file,
+                       run.partChapters == PartChapters::byTitle ? read.title : "");
+    const std::optional<ExactTime> length = events.keptOf(read.length);
+    endChapters(run.chapters, events.file, part.end || length);
+    if (run.verbose)
+        sayWhere(run, events, length);
+    if (!flush(run.output))
+        return false;
+    run.videoEnd = writtenTime(partEnd(part, length));
+    run.carried = endPart(run.carried, part, length);
+    return true;
+}
+
+// For a format that lists the parts, the part; false where it cannot be listed (said).
+bool listPart(Run& run, const Step& step, const Source& source) {
+    const auto list = run.chapters.writer.part;
+    if (list == nullptr)
+        return true;
+    const std::string why =
+        source.media ? std::string(list(run.output, {step.name, step.kept}))
+                     : "not a media file; --format=" + std::string(run.chapters.writer.name) +
+                           " lists the media files that are joined";
+    if (why.empty())
+        return true;
+    report(run.output, where(step.name, 0) + why, Severity::failure);
+    return false;
+}
+
 // Reads one part to its end. Returns false when the run must stop.
 bool readPart(Run& run, const Step& step, int fd) {
     Part part =
@@ -180,29 +288,19 @@ bool readPart(Run& run, const Step& step, int fd) {
     ++run.chapters.part;
     Input input{fd, step.name, step.standardInput ? "" : step.name, run.buffer, run.output};
     input.join = run.join;
+    input.kept = step.kept;
     input.opensOutput = run.chapters.part == 1;
     PartEvents events(run, part, step.name);
+    events.edit.kept = step.kept;
     const Source* source = startInput(input) ? detect(input) : nullptr;
     if (source == nullptr)
         return !readFailed(input, events).stop;
+    if (!listPart(run, step, *source))
+        return false;
     run.chapters.untitled = source->untitled;
     run.chapters.titlesMayBreak = source->titlesMayBreak;
     const PartRead read = source->read(input, events);
-    if (read.stop)
-        return false;
-    if (!source->emptyPart.empty())
-        sayWhatPartLacks(run, events, read, source->emptyPart);
-    if (run.partChapters != PartChapters::none && !part.placedAny)
-        addPartChapter(events, step.name,
-                       run.partChapters == PartChapters::byTitle ? read.title : "");
-    endChapters(run.chapters, step.name, part.end || read.length);
-    if (run.verbose)
-        sayWhere(run, events, read.length);
-    if (!flush(run.output))
-        return false;
-    run.videoEnd = writtenTime(partEnd(part, read.length));
-    run.carried = endPart(run.carried, part, read.length);
-    return true;
+    return !read.stop && finishPart(run, events, read, *source);
 }
 
 // Frees what the reading held, so that what was written can still be closed, and says why the
@@ -262,8 +360,9 @@ bool readList(Run& run, const Step& step, Streams streams) {
             part.standardInput = name == "-";
             part.name = part.standardInput ? "standard input" : name;
             goOn = readStep(run, part, streams);
-            part.delay = 0; // the delay and length were for the first
+            part.delay = 0; // the delay, length and ranges were for the first
             part.length.reset();
+            part.kept.clear();
             named = true;
         }
     }

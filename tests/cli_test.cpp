@@ -36,6 +36,13 @@ TEST_P(Cli, Run) {
 
 const CliCase mergeCases[] = {
     {"NoArguments", {}, {}, "", "", 0},
+    {"VerboseSaysWhatACutKept",
+     {{"a", part}},
+     {"--verbose", "--keep=10:00-30:00", "a"},
+     "CHAPTER01=00:00:00.000\nCHAPTER01NAME=A\nCHAPTER02=00:10:00.000\nCHAPTER02NAME=B\n",
+     "chapcat: a: starts at 00:00:00.000000, lasts 00:20:00.000000 (the ranges kept), keeps "
+     "00:10:00.000000-00:30:00.000000 of its own time (1 moved, 0 left out), 2 chapters\n",
+     0},
     {"OnlyOptions", {}, {"-p", "-t", "-n"}, "", "", 0},
     {"DelayBetweenFiles",
      {{"a", part}},
@@ -202,6 +209,12 @@ INSTANTIATE_TEST_SUITE_P(Merge, Cli, testing::ValuesIn(mergeCases),
 const std::string tenMinutes = named("CHAPTER01=00:00:00.000\nCHAPTER02=00:10:00.000\n");
 
 const CliCase frameRateCases[] = {
+    {"RangesAreInThePartsOwnTime",
+     {{"f", tenMinutes}},
+     {"-p", "--cut=0-5:00", "f"},
+     named("CHAPTER01=00:00:00.000\nCHAPTER02=00:05:12.813\n"),
+     "",
+     0},
     {"PalToFilmDoesNotConvertTheCarriedTimeAgain",
      {{"f", tenMinutes}},
      {"-p", "f", "f"},
@@ -439,6 +452,12 @@ const std::string expectedTime =
     "expected a time such as -d=00:05:00.000, -d=1:05.5 or -d=20.039\n";
 
 const CliCase failureCases[] = {
+    {"ConcatScriptListsOnlyMedia",
+     {{"a", part}},
+     {"--format=ffconcat", "a", "a"},
+     "ffconcat version 1.0\n",
+     "chapcat: a: not a media file; --format=ffconcat lists the media files that are joined\n",
+     1},
     {"MissingFileStopsTheRun",
      {{"a", part}},
      {"a", "missing", "a"},
@@ -625,9 +644,9 @@ TEST(Help, ListsEveryOptionAndReadsNoFile) {
     EXPECT_EQ(run.err, "");
     EXPECT_TRUE(run.out.starts_with("Usage: chapcat")) << run.out;
     const std::string manual = readWhole(CHAPCAT_SOURCE_DIR "/chapcat.1");
-    for (const std::string option : {"-d=", "--length=", "--format=", "-p", "-t", "-n",
-                                     "--files-from=", "--files0-from=", "--part-chapters",
-                                     "--join=", "--verbose", "--help", "--version"}) {
+    for (const std::string option :
+         {"-d=", "--length=", "--format=", "-p", "-t", "-n", "--files-from=", "--files0-from=",
+          "--part-chapters", "--keep=", "--cut=", "--join=", "--verbose", "--help", "--version"}) {
         EXPECT_NE(run.out.find("\n  " + option), std::string::npos) << option;
         const std::string escaped = roffEscaped(option);
         EXPECT_TRUE(manual.find("\n.B " + escaped + "\n") != std::string::npos ||

@@ -177,6 +177,8 @@ TEST(HostileFiles, TitlesAtTheBoundKeepMemoryFlat) {
         return runTool(dir, {format, "--length=2", "titled"}, StdoutTo::capture, measured);
     };
     for (const Writer* writer : writers()) {
+        if (writer->part != nullptr)
+            continue; // it lists parts, not titles
         for (const char c : {'&', '\xFF', '\\'}) {
             const std::string format = "--format=" + std::string(writer->name);
             const std::string what = format + ", title of " + std::to_string(c & 0xFF);

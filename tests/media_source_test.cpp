@@ -774,6 +774,18 @@ const MediaRunCase mediaRunCases[] = {
      "chapcat: late.mkv:3: chapter 03 ({L+}) starts after the end of its part ({L})\n",
      0},
     {"LengthGivenOverridesOwn", {"--length=9", "late.mkv"}, "", 0},
+    {"RangePastItsEnd",
+     {"--keep=0-0.5", "--keep=99-", "late.mkv"},
+     "chapcat: late.mkv: the range from 00:01:39.000 starts at or after the part's end ({L}): it "
+     "keeps nothing\n",
+     1,
+     "CHAPTER01NAME=x\n"},
+    {"ConcatScriptOfTheKeptRanges",
+     {"--format=ffconcat", "--keep=0.5-1", "--keep=1.25-", "it's plain.mkv", "plain.mkv"},
+     "",
+     0,
+     "ffconcat version 1.0\nfile 'it'\\''s plain.mkv'\ninpoint 0.500\noutpoint 1.000\n"
+     "file 'it'\\''s plain.mkv'\ninpoint 1.250\nfile 'plain.mkv'\n"},
     {"PartChaptersByTitleTag",
      {"--part-chapters=title", "titled.mkv"},
      "",
@@ -801,6 +813,7 @@ TEST_P(MediaRun, Says) {
     ScratchDir dir;
     for (const char* file : {"raw.h264", "plain.mkv", "late.mkv", "titled.mkv"})
         std::filesystem::create_symlink(files / file, dir.path() / file);
+    std::filesystem::create_symlink(files / "plain.mkv", dir.path() / "it's plain.mkv");
     std::string err = c.err;
     const std::int64_t length = probedMilliseconds(files / "late.mkv");
     for (const auto& [mark, time] : {std::pair{"{L}", length}, {"{L+}", length + 2800}})

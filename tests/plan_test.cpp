@@ -17,6 +17,15 @@
 
 namespace {
 
+// " kFROM-TO" for each range kept, in milliseconds.
+std::string rangesOf(const Step& step) {
+    std::string text;
+    for (const TimeRange& range : step.kept)
+        text += " k" + std::to_string(range.from.milliseconds) + "-" +
+                (range.to ? std::to_string(range.to->milliseconds) : "");
+    return text;
+}
+
 // A plan in one line: the format, then each step as NAME[:FLAGS] with its delay and length,
 // then the warnings.
 std::string describe(const std::variant<Answer, Plan>& planned) {
@@ -31,6 +40,7 @@ std::string describe(const std::variant<Answer, Plan>& planned) {
         text += step.threeTwoPulldown ? "t" : "";
         text += step.delay != 0 ? " d" + std::to_string(step.delay) : "";
         text += step.length ? " l" + std::to_string(*step.length) : "";
+        text += rangesOf(step);
     }
     text += plan.partChapters == PartChapters::byFile    ? " +part-chapters"
             : plan.partChapters == PartChapters::byTitle ? " +part-chapters=title"
@@ -43,6 +53,15 @@ std::string describe(const std::variant<Answer, Plan>& planned) {
 }
 
 const std::string tryHelp = "\nTry 'chapcat --help' for more information.";
+
+// "a, b or c": the writers' names, as the table holds them.
+std::string formatNames() {
+    std::string names;
+    const auto all = writers();
+    for (std::size_t i = 0; i < all.size(); ++i)
+        names += (i == 0 ? "" : i + 1 == all.size() ? " or " : ", ") + std::string(all[i]->name);
+    return names;
+}
 
 TEST(PlanRun, ReadsTheCommandLineOnce) {
     const struct {
@@ -65,9 +84,21 @@ TEST(PlanRun, ReadsTheCommandLineOnce) {
          "2 invalid delay '-d=x': expected a time such as -d=00:05:00.000, "
          "-d=1:05.5 or -d=20.039" +
              tryHelp},
-        {{"--format=xml"},
-         "2 unknown format 'xml': expected simple, ffmetadata, matroska, timestamps or "
-         "timestamps-ms" +
+        {{"--format=xml"}, "2 unknown format 'xml': expected " + formatNames() + tryHelp},
+        // Ranges kept of the next file: sorted, ranges that meet joined, cuts taken out.
+        {{"--keep=30-50", "--keep=0:05-0:20", "a", "b"}, "simple a k5000-20000 k30000-50000 b"},
+        {{"--keep=5-20", "--keep=20-30", "--cut=-6", "a"}, "simple a k6000-30000"},
+        {{"--keep=5-20", "--cut=10-12.5", "a"}, "simple a k5000-10000 k12500-20000"},
+        {{"--cut=10-", "--cut=0-1", "a"}, "simple a k1000-10000"},
+        {{"--keep", "1:00-", "a"}, "simple a k60000-"},
+        {{"--keep=5-20", "--keep=10-", "a"},
+         "2 ranges '--keep=5-20' and '--keep=10-' overlap" + tryHelp},
+        {{"--keep=5-20", "--cut=0-30", "a"}, "2 the ranges given keep nothing of 'a'" + tryHelp},
+        {{"--cut=5-5", "a"}, "2 range '--cut=5-5' is empty: TO must come after FROM" + tryHelp},
+        {{"a", "--keep=1-"}, "2 range '--keep=1-' with no file after it" + tryHelp},
+        {{"--keep=-5-10", "a"},
+         "2 invalid range '--keep=-5-10': expected FROM-TO, times as for -d=, as 0:05-0:20.5 or "
+         "1:30- (to the end)" +
              tryHelp},
         {{"--format=simple", "--format=matroska"},
          "2 two formats, '--format=simple' and '--format=matroska'" + tryHelp},

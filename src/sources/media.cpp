@@ -648,4 +648,4 @@ PartRead read(Input& input, Events& events) {
 
 } // namespace
 
-const Source mediaSource{"media", claims, read, "has no title", true, "media file"};
+const Source mediaSource{"media", claims, read, "has no title", true, "media file", true};

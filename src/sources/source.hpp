@@ -85,6 +85,7 @@ struct Source {
     // What a part of this format is called where it gave no chapter and the run says so; empty
     // where the source says it itself.
     std::string_view emptyPart;
+    bool media = false; // a container that a joining tool reads itself
 };
 
 // The first source of the table that claims the input, reading more of it while a row before

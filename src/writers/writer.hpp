@@ -4,6 +4,7 @@
 #include "chapter_line.hpp"
 #include "join.hpp"
 #include "output.hpp"
+#include "ranges.hpp"
 #include "timestamp.hpp"
 
 #include <algorithm>
@@ -24,6 +25,12 @@ struct Chapter {
 // The most that a time takes as any format writes it: nanoseconds as HH:MM:SS.nnnnnnnnn.
 constexpr std::size_t maxTimeTextSize = maxTimestampSize + 6;
 static_assert(maxTimeTextSize > maxNumberSize);
+
+// A part as its joining tool is to read it, for the formats that list parts.
+struct PartListing {
+    std::string_view file;
+    std::span<const TimeRange> kept; // empty: all of it
+};
 
 // What a writer keeps between chapters.
 struct WriterState {
@@ -55,6 +62,9 @@ struct Writer {
     // The tool that usually joins the parts whose chapters this format is for.
     Join join;
     bool writesEnds = true; // a chapter's end is part of the format
+    // Lists each part, which must then be media, before its chapters; returns why a part
+    // cannot be listed, or empty. Null for the formats of chapters alone.
+    std::string_view (*part)(Output& output, const PartListing& part) = nullptr;
 };
 
 // The first time that Matroska and ffmpeg, holding nanoseconds in 64 bits, cannot keep.
@@ -82,3 +92,4 @@ extern const Writer ffmetadataWriter;
 extern const Writer matroskaWriter;
 extern const Writer timestampsWriter;
 extern const Writer timestampsMsWriter;
+extern const Writer ffconcatWriter;

@@ -3,8 +3,9 @@
 #include <algorithm>
 
 std::span<const Writer* const> writers() {
-    static constexpr const Writer* table[] = {&simpleWriter, &ffmetadataWriter, &matroskaWriter,
-                                              &timestampsWriter, &timestampsMsWriter};
+    static constexpr const Writer* table[] = {&simpleWriter,       &ffmetadataWriter,
+                                              &matroskaWriter,     &timestampsWriter,
+                                              &timestampsMsWriter, &ffconcatWriter};
     return table;
 }
 
