@@ -478,6 +478,7 @@ struct Frame {
 struct Cut {
     std::optional<Int128> keyframe; // the first cuttable frame at or after the time
     Int128 endBefore = 0;           // the end of the frames before it, of every stream
+    Int128 lastStart = 0;           // the latest of the streams' first frames from it on
     std::optional<Int128> earliest; // the first frame the seek gave
 };
 
@@ -493,14 +494,33 @@ std::optional<Frame> frameOf(const AVFormatContext& media, const AVPacket& packe
     return Frame{index, start, start + frameNanoseconds(stream, packet), key};
 }
 
-// Reads the frames from where libavformat's seek back to AT puts the input, as the joining tools
-// seek, until the first cuttable one at or after AT and each stream's first one after that;
-// at most a bound of them, so that a file without keyframes is not read whole.
-std::vector<Frame> framesAround(const LibAv& av, AVFormatContext& media, Int128 at) {
-    constexpr int bound = 1 << 14;
-    const auto target = static_cast<std::int64_t>(at / 1000); // AV_TIME_BASE: microseconds
-    if (av.seekFrame(&media, -1, target, AVSEEK_FLAG_BACKWARD) < 0)
+// Seeks back to AT as the concat demuxer seeks to an inpoint; with lead, to a tick of the cut
+// stream before it, so that the frames before a keyframe at AT are read too.
+void seekBack(const LibAv& av, AVFormatContext& media, Int128 at, bool lead) {
+    int error = 0;
+    int index = cutStream(media);
+    for (unsigned i = 0; i < media.nb_streams && index < 0; ++i)
+        index = playing(*media.streams[i]) ? static_cast<int>(i) : -1;
+    const AVRational base = index >= 0 ? media.streams[index]->time_base : AVRational{0, 1};
+    if (lead && base.num > 0 && base.den > 0) {
+        const Int128 ticks = at * base.den / (Int128{base.num} * 1'000'000'000);
+        error =
+            av.seekFrame(&media, index, static_cast<std::int64_t>(ticks) - 1, AVSEEK_FLAG_BACKWARD);
+    } else {
+        const Int128 microseconds = at / 1000 - (lead ? 1 : 0); // AV_TIME_BASE
+        error =
+            av.seekFrame(&media, -1, static_cast<std::int64_t>(microseconds), AVSEEK_FLAG_BACKWARD);
+    }
+    if (error < 0)
         av.seekFrame(&media, -1, 0, AVSEEK_FLAG_BYTE); // from the start, then
+}
+
+// Reads the frames from where seekBack puts the input, until the first cuttable one at or after
+// AT and each stream's first one after that; at most a bound of them, so that a file without
+// keyframes is not read whole.
+std::vector<Frame> framesAround(const LibAv& av, AVFormatContext& media, Int128 at, bool lead) {
+    constexpr int bound = 1 << 14;
+    seekBack(av, media, at, lead);
     AVPacket* packet = av.allocPacket();
     if (packet == nullptr)
         throw std::bad_alloc();
@@ -531,18 +551,26 @@ std::vector<Frame> framesAround(const LibAv& av, AVFormatContext& media, Int128 
     return frames;
 }
 
-Cut cutNear(const LibAv& av, AVFormatContext& media, ExactTime time) {
+// The cut at or after TIME, from the frames from where a seek back to it puts the input: from
+// the keyframe before it where the frames before a keyframe at TIME count (lead).
+Cut cutNear(const LibAv& av, AVFormatContext& media, ExactTime time, bool lead) {
     const Int128 at = nanosecondsOf(time);
-    const std::vector<Frame> frames = framesAround(av, media, at);
+    const std::vector<Frame> frames = framesAround(av, media, at, lead);
     Cut cut;
     for (const Frame& frame : frames)
         if (frame.cuttable && frame.start >= at)
             cut.keyframe = cut.keyframe ? std::min(*cut.keyframe, frame.start) : frame.start;
+    std::vector<std::optional<Int128>> firsts(media.nb_streams);
     for (const Frame& frame : frames) {
         cut.earliest = cut.earliest ? std::min(*cut.earliest, frame.start) : frame.start;
         if (cut.keyframe && frame.start < *cut.keyframe)
             cut.endBefore = std::max(cut.endBefore, frame.end);
+        std::optional<Int128>& first = firsts.at(frame.stream);
+        if (cut.keyframe && frame.start >= *cut.keyframe)
+            first = first ? std::min(*first, frame.start) : frame.start;
     }
+    for (const std::optional<Int128>& first : firsts)
+        cut.lastStart = first ? std::max(cut.lastStart, *first) : cut.lastStart;
     return cut;
 }
 
@@ -551,16 +579,16 @@ ExactTime timeOf(Int128 nanoseconds, ExactTime otherwise) {
 }
 
 // Where mkvmerge's split into parts ends a range before the keyframe END. Where another range
-// follows, mkvmerge drops the gap up to the end of its last frame of any stream (sound that
-// overlaps the next keyframe): that keyframe comes as much earlier. The last range ends with
-// its frames.
+// follows, mkvmerge drops the gap up to where every stream goes on after the next keyframe (the
+// first sound frame after it): that keyframe comes as much earlier. The last range ends with its
+// frames.
 std::optional<ExactTime> mkvmergeEnd(const Cut& end, const std::optional<Cut>& next,
                                      ExactTime otherwise) {
     if (!end.keyframe)
         return std::nullopt; // no keyframe after it: to the part's end
     if (!next)
         return timeOf(std::max(*end.keyframe, end.endBefore), otherwise);
-    const Int128 late = next->keyframe ? std::max(next->endBefore - *next->keyframe, Int128{0}) : 0;
+    const Int128 late = next->keyframe ? next->lastStart - *next->keyframe : 0;
     return timeOf(*end.keyframe - late, otherwise);
 }
 
@@ -569,16 +597,17 @@ std::optional<ExactTime> mkvmergeEnd(const Cut& end, const std::optional<Cut>& n
 std::vector<TimeRange> mkvmergeCuts(const LibAv& av, AVFormatContext& media,
                                     std::span<const TimeRange> kept) {
     std::vector<TimeRange> actual;
-    Cut start = cutNear(av, media, kept.front().from);
+    Cut start = cutNear(av, media, kept.front().from, true);
     for (std::size_t k = 0; k < kept.size(); ++k) {
         std::optional<Cut> next;
         if (k + 1 < kept.size())
-            next = cutNear(av, media, kept[k + 1].from);
+            next = cutNear(av, media, kept[k + 1].from, true);
         TimeRange range{kept[k].from, kept[k].from};
         if (start.keyframe) {
             range.from = timeOf(*start.keyframe, kept[k].from);
-            range.to = kept[k].to ? mkvmergeEnd(cutNear(av, media, *kept[k].to), next, *kept[k].to)
-                                  : std::nullopt;
+            range.to = kept[k].to
+                           ? mkvmergeEnd(cutNear(av, media, *kept[k].to, true), next, *kept[k].to)
+                           : std::nullopt;
         }
         actual.push_back(range);
         if (next)
@@ -596,7 +625,8 @@ std::vector<TimeRange> cutsOf(const LibAv& av, AVFormatContext& media, const Inp
         return mkvmergeCuts(av, media, input.kept);
     std::vector<TimeRange> actual(input.kept.begin(), input.kept.end());
     if (input.join == Join::ffmpeg && input.opensOutput) {
-        const std::optional<Int128> first = cutNear(av, media, actual.front().from).earliest;
+        // The concat demuxer seeks to the inpoint itself.
+        const std::optional<Int128> first = cutNear(av, media, actual.front().from, false).earliest;
         if (first && *first < nanosecondsOf(actual.front().from))
             actual.front().from = timeOf(*first, actual.front().from);
     }
@@ -623,10 +653,10 @@ PartRead read(Input& input, Events& events) {
     if (const int error = openMedia(av, opened, *format); error < 0)
         return stop(events, errorText(av, error));
     const Extent extent = extentOf(av, opened, input.join);
+    if (!input.kept.empty()) // first: the part's length is what is kept of it
+        events.cutAt(cutsOf(av, *opened.media, input));
     if (extent.end)
         events.ownExtent(extent.start, *extent.end);
-    if (!input.kept.empty())
-        events.cutAt(cutsOf(av, *opened.media, input));
     handChapters(av, *opened.media, events);
     return {false, extent.end, titleOf(av, *opened.media)};
 }
