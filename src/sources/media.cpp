@@ -604,7 +604,9 @@ std::vector<TimeRange> mkvmergeCuts(const LibAv& av, AVFormatContext& media,
             next = cutNear(av, media, kept[k + 1].from, true);
         TimeRange range{kept[k].from, kept[k].from};
         if (start.keyframe) {
-            range.from = timeOf(*start.keyframe, kept[k].from);
+            // From the part's start, mkvmerge cuts nothing there.
+            if (k > 0 || nanosecondsOf(kept[k].from) > 0)
+                range.from = timeOf(*start.keyframe, kept[k].from);
             range.to = kept[k].to
                            ? mkvmergeEnd(cutNear(av, media, *kept[k].to, true), next, *kept[k].to)
                            : std::nullopt;
