@@ -52,3 +52,61 @@ for part in m48000 f48000 m8000 f8000; do
             fail "chapcat's list is not where mkvmerge's split puts the chapters"
     done
 done
+
+# Parts cut and joined by ffmpeg's concat demuxer (-c copy) from chapcat's own ffconcat list, with
+# chapcat's chapters: each chapter that starts in a kept range starts within 1 ms of where the
+# frame it starts on is shown, into MP4 and into Matroska. The first part's ffmpeg starts at the
+# packets before its inpoint.
+need ffmpeg ffprobe
+
+# Makes NAME.mp4: 20 s of the test pattern SOURCE (frames that all differ), keyframes every 2 s,
+# with chapters titled "NAME START" at STARTS, in tenths of seconds.
+# Usage: make_mp4 NAME SOURCE STARTS...
+make_mp4() {
+    local name=$1 source=$2
+    shift 2
+    local starts=("$@" 200) i
+    {
+        printf ';FFMETADATA1\n'
+        for ((i = 0; i + 1 < ${#starts[@]}; i++)); do
+            printf '[CHAPTER]\nTIMEBASE=1/10\nSTART=%d\nEND=%d\ntitle=%s %d\n' "${starts[i]}" \
+                "${starts[i + 1]}" "$name" "${starts[i]}"
+        done
+    } > "$name.meta"
+    ffmpeg -v error -y -f lavfi -i "$source=size=160x120:rate=25:duration=20" -f lavfi \
+        -i sine=duration=20 -i "$name.meta" -map 0 -map 1 -map_chapters 2 -c:v libx264 \
+        -preset ultrafast -g 50 -keyint_min 50 -sc_threshold 0 -c:a aac "$name.mp4"
+}
+# The decoded frames of FILE, as a player shows them: "PTS CHECKSUM" lines.
+shown_frames() {
+    ffmpeg -hide_banner -copyts -i "$1" -map 0:v:0 -vsync passthrough -vf showinfo -f null - 2>&1 |
+        sed -n 's/.*pts_time:\([-0-9.e]*\).* checksum:\([0-9A-F]*\).*/\1 \2/p'
+}
+
+make_mp4 a testsrc 0 44 92 156
+make_mp4 b testsrc2 0 32 88 140
+for part in a b; do shown_frames "$part.mp4" | sed "s/^/$part /"; done > sources.txt
+args=(--keep=3.3-12.1 a.mp4 --keep=1.5-10.5 --keep=13.1- b.mp4)
+"$chapcat" --format=ffconcat "${args[@]}" > list.ffconcat || fail "chapcat --format=ffconcat"
+"$chapcat" --format=ffmetadata "${args[@]}" > chapters.meta || fail "chapcat --format=ffmetadata"
+for ext in mp4 mkv; do
+    ffmpeg -v error -y -f concat -safe 0 -i list.ffconcat -i chapters.meta -map 0:v -map 0:a \
+        -map_chapters 1 -c copy "joined.$ext" 2> /dev/null
+    shown_frames "joined.$ext" > "joined-$ext.txt"
+    ffprobe -v error -show_entries chapter=start_time:chapter_tags=title -of csv=p=0 \
+        "joined.$ext" > "chapters-$ext.txt"
+    # Chapters at a part's 0 start in a removed stretch: they start the range after it instead.
+    awk -v what="joined.$ext" '
+        FILENAME == "sources.txt" { frame[$1 " " $2 * 10] = $3; next }
+        FILENAME ~ /^joined/      { if (!($2 in shown)) shown[$2] = $1; next }
+        { split($2, t, " "); if (t[2] == 0) next
+          ++checked; sum = frame[t[1] " " t[2]]
+          if (!(sum in shown)) { printf "chapter \"%s\": its frame is not shown\n", $2; bad = 1; next }
+          off = shown[sum] - $1; if (off < 0) off = -off; if (off > largest) largest = off
+          if (off >= 0.001) { printf "chapter \"%s\" at %s, its frame shown at %s\n", $2, $1,
+                                     shown[sum]; bad = 1 } }
+        END { printf "%s: %d chapters, largest difference from their frames %.3f ms\n", what,
+                     checked, largest * 1000
+              exit bad || checked != 5 }' sources.txt "joined-$ext.txt" FS=, "chapters-$ext.txt" ||
+        fail "chapcat's chapters are not where their frames are shown"
+done
