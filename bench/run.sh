@@ -42,6 +42,8 @@ small=(small1.txt small2.txt small3.txt)
 cat_big=$(median_ms cat "${big[@]}")
 chapcat_big=$(median_ms "$chapcat" "${big[@]}")
 converted_big=$(median_ms "$chapcat" -p -t "${big[@]}")
+cut_big=$(median_ms "$chapcat" --cut=0-1:00:00 big1.txt --keep=1:00:00- big2.txt \
+    --keep=-10:00 --keep=20:00- big3.txt)
 ffmetadata_big=$(median_ms "$chapcat" --format=ffmetadata "${big[@]}")
 matroska_big=$(median_ms "$chapcat" --format=matroska "${big[@]}")
 awk_big=$(median_ms mawk -f "$here/chapcat.awk" "${big[@]}")
@@ -49,9 +51,13 @@ awk_big=$(median_ms mawk -f "$here/chapcat.awk" "${big[@]}")
 for i in 1 2 3; do
     "$chapcat" --format=matroska "big$i.txt" > "big$i.xml" 2> /dev/null
     "$chapcat" --format=ffmetadata "big$i.txt" > "big$i.meta" 2> /dev/null
+    "$chapcat" --format=timestamps-ms "big$i.txt" > "big$i.stamps" 2> /dev/null
+    "$chapcat" --format=webvtt "big$i.txt" > "big$i.vtt" 2> /dev/null
 done
 read_xml_big=$(median_ms "$chapcat" big1.xml big2.xml big3.xml)
 read_meta_big=$(median_ms "$chapcat" big1.meta big2.meta big3.meta)
+read_stamps_big=$(median_ms "$chapcat" big1.stamps big2.stamps big3.stamps)
+read_vtt_big=$(median_ms "$chapcat" big1.vtt big2.vtt big3.vtt)
 cat_small=$(median_ms cat "${small[@]}")
 chapcat_small=$(median_ms "$chapcat" "${small[@]}")
 
@@ -59,21 +65,27 @@ printf '%-40s %10s\n' "median of $runs runs" "ms"
 printf '%-40s %10s\n' "cat, 1,000,000 lines" "$cat_big" \
     "chapcat, 1,000,000 lines" "$chapcat_big" \
     "chapcat -p -t, 1,000,000 lines" "$converted_big" \
+    "chapcat --keep/--cut, 1,000,000 lines" "$cut_big" \
     "chapcat --format=ffmetadata, 1,000,000" "$ffmetadata_big" \
     "chapcat --format=matroska, 1,000,000" "$matroska_big" \
     "mawk script, 1,000,000 lines" "$awk_big" \
     "chapcat reading them as Matroska XML" "$read_xml_big" \
     "chapcat reading them as FFmpeg metadata" "$read_meta_big" \
+    "chapcat reading them as timestamp lines" "$read_stamps_big" \
+    "chapcat reading them as WebVTT" "$read_vtt_big" \
     "cat, 3 x 20 chapters" "$cat_small" \
     "chapcat, 3 x 20 chapters" "$chapcat_small"
 echo
 printf '%-40s %10s\n' "chapcat / cat (target <= 8)" "$(ratio "$chapcat_big" "$cat_big")" \
     "mawk / chapcat (target >= 20)" "$(ratio "$awk_big" "$chapcat_big")" \
     "chapcat -p -t / chapcat (target <= 1.3)" "$(ratio "$converted_big" "$chapcat_big")" \
+    "cut parts / whole parts (target <= 1.3)" "$(ratio "$cut_big" "$chapcat_big")" \
     "ffmetadata / simple (target <= 1.5)" "$(ratio "$ffmetadata_big" "$chapcat_big")" \
     "matroska / simple (target <= 1.5)" "$(ratio "$matroska_big" "$chapcat_big")" \
     "reading XML / simple (target <= 2)" "$(ratio "$read_xml_big" "$chapcat_big")" \
     "reading metadata / simple (target <= 2)" "$(ratio "$read_meta_big" "$chapcat_big")" \
+    "reading timestamp lines / simple (target <= 3)" "$(ratio "$read_stamps_big" "$chapcat_big")" \
+    "reading WebVTT / simple (target <= 3)" "$(ratio "$read_vtt_big" "$chapcat_big")" \
     "start-up: chapcat / cat (target <= 1.5)" "$(ratio "$chapcat_small" "$cat_small")"
 
 # Media parts: chapcat reads all three in one run where scripts run ffprobe once a part. Text

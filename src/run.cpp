@@ -52,8 +52,7 @@ struct PartEvents final : Events {
     PartEvents(Run& run, Part& part, std::string_view file)
         : run(run), part(part), file(file), end(writtenTime(part.end)) {}
 
-    // Called for every chapter line: flattened, the stages below cost no calls (measured).
-    [[gnu::flatten]] void handOn(const ChapterLine& line, std::int64_t lineNumber) {
+    void handOn(const ChapterLine& line, std::int64_t lineNumber) {
         const ChapterLine placed = place(part, line);
         const Place where{file, lineNumber, end, endIsOwn};
         ++handed;
@@ -69,11 +68,16 @@ struct PartEvents final : Events {
             handOn(lines.lines[i].line, lines.lines[i].lineNumber);
     }
 
-    void chapter(const ChapterLine& line, std::int64_t lineNumber) override {
-        if (edit.kept.empty())
-            handOn(line, lineNumber);
-        else
-            handOn(editLine(edit, line, lineNumber));
+    // Out of the way of the lines of parts that are not cut.
+    [[gnu::noinline]] void editAndHandOn(const ChapterLine& line, std::int64_t lineNumber) {
+        handOn(editLine(edit, line, lineNumber));
+    }
+
+    // Called for every chapter line: flattened, the stages below cost no calls (measured).
+    [[gnu::flatten]] void chapter(const ChapterLine& line, std::int64_t lineNumber) override {
+        if (!edit.kept.empty()) [[unlikely]]
+            return editAndHandOn(line, lineNumber);
+        handOn(line, lineNumber);
     }
 
     void note(std::int64_t lineNumber, std::string_view message, bool fails) override {
@@ -140,8 +144,8 @@ void addPartChapter(PartEvents& events, std::string_view file, std::string_view 
         title = title.substr(0, dot);
     if (!mediaTitle.empty())
         title = mediaTitle;
-    events.chapter({LineKind::time, 1, 0, {}}, 1);
-    events.chapter({LineKind::name, 1, 0, title}, 1);
+    events.handOn({LineKind::time, 1, 0, {}}, 1); // at the start of what is kept
+    events.handOn({LineKind::name, 1, 0, title}, 1);
 }
 
 // A time to the microsecond, for --verbose: HH:MM:SS.mmmuuu, truncated toward zero.
@@ -175,8 +179,11 @@ std::string keptText(const PartEdit& edit) {
 }
 
 // Where the part went in the joined video, for --verbose.
-void sayWhere(Run& run, const PartEvents& events, std::optional<ExactTime> ownLength) {
-    const std::string_view rule = joinNames[static_cast<int>(run.join)].rule;
+// ownLength: the part's own length, or what is kept of it.
+void sayWhere(Run& run, const PartEvents& events, const PartRead& read,
+              std::optional<ExactTime> ownLength) {
+    const std::string_view rule =
+        read.lengthFrom.empty() ? joinNames[static_cast<int>(run.join)].rule : read.lengthFrom;
     const Part& part = events.part;
     const auto start = partStart(part);
     const auto end = partEnd(part, ownLength);
@@ -253,7 +260,7 @@ bool finishPart(Run& run, PartEvents& events, const PartRead& read, const Source
     const std::optional<ExactTime> length = events.keptOf(read.length);
     endChapters(run.chapters, events.file, part.end || length);
     if (run.verbose)
-        sayWhere(run, events, length);
+        sayWhere(run, events, read, length);
     if (!flush(run.output))
         return false;
     run.videoEnd = writtenTime(partEnd(part, length));

@@ -285,6 +285,13 @@ const std::string xmlHead = "<?xml version=\"1.0\" encoding=\"UTF-8\"?>\n<Chapte
 const std::string timestampsMs = "00:00:00.000 Opening\n00:01:02.500 Chapter 1 - The Harbour\n"
                                  "00:10:00.000\n01:00:00.001 Caf\xC3\xA9 \xC3\x89lo\xC3\xAFse\n";
 
+// As chapcat writes WebVTT: every start, end and title as the format holds them, a chapter without
+// a title and one over two lines among them.
+const std::string webvtt = "WEBVTT\n\n00:00:00.000 --> 00:01:02.500\nOpening &amp; &lt;b&gt;\n\n"
+                           "00:01:02.500 --> 00:10:00.000\nChapter 1\nThe Harbour --&gt;\n\n"
+                           "00:10:00.000 --> 01:00:00.001\n\n"
+                           "01:00:00.001 --> 01:02:00.000\nCaf\xC3\xA9 \xC3\x89lo\xC3\xAFse\n";
+
 const CliCase formatCases[] = {
     {"FfmetadataChaptersAndTheirEnds",
      {{"a", "CHAPTER01NAME=a=b;c#d\\e\nCHAPTER01=00:00:01.000\nCHAPTER02=00:00:05.000\n"
@@ -443,6 +450,51 @@ const CliCase formatCases[] = {
      timestampsMs,
      "chapcat: a:3: chapter 03 has a time but no title\n",
      0},
+    {"WebvttFromParts",
+     {{"a.vtt", "WEBVTT\n\n00:00.000 --> 01:40.000\nIntro &amp; <b>town</b>\n\n"
+                "01:40.000 --> 02:00.000\n"},
+      {"b", ";FFMETADATA1\n[CHAPTER]\nSTART=0\nEND=1\ntitle=Two\\\nlines <&>\n[CHAPTER]\n"
+            "TIMEBASE=1/1000\nSTART=5000\nEND=6000\ntitle=-->\n"}},
+     {"--format=webvtt", "a.vtt", "--length=60", "b"},
+     "WEBVTT\n\n00:00:00.000 --> 00:01:40.000\nIntro &amp; town\n\n"
+     "00:01:40.000 --> 00:02:00.000\n\n" // the end of the last cue places the next part
+     "00:02:00.000 --> 00:02:05.000\nTwo\nlines &lt;&amp;&gt;\n\n"
+     "00:02:05.000 --> 00:03:00.000\n--&gt;\n",
+     "chapcat: a.vtt:6: chapter 02 has no cue text\n",
+     0},
+    {"WebvttLastEndUnknown",
+     {{"a", "CHAPTER01=00:00:01.000\nCHAPTER01NAME=A\n"}},
+     {"--format=webvtt", "a"},
+     "WEBVTT\n\n00:00:01.000 --> 00:00:01.000\nA\n",
+     "chapcat: the last chapter's end is unknown; give the last part's --length=\n",
+     0},
+    {"WebvttTitlesThatCannotStandAsTheyAre",
+     {{"a", ";FFMETADATA1\n[CHAPTER]\nSTART=0\nEND=1\ntitle=a\\\n\\\nb\n[CHAPTER]\n"
+            "START=1000000\nEND=1000000\ntitle=\\\nc\\\r\n"},
+      {"b", "CHAPTER01=00:00:00.000\nCHAPTER01NAME=n" + std::string(1, '\0') + "ul\n"}},
+     {"--format=webvtt", "--length=0.002", "a", "--length=3", "b"},
+     "WEBVTT\n\n00:00:00.000 --> 00:00:00.001\na  b\n\n00:00:00.001 --> 00:00:00.002\n c \n\n"
+     "00:00:00.002 --> 00:00:03.002\nn\xEF\xBF\xBDul\n",
+     "chapcat: a:3: chapter 01: title holds a blank line or a carriage return, which would end a "
+     "cue's text or a line of it; its line breaks written as spaces\n"
+     "chapcat: a:9: chapter 02: title holds a blank line or a carriage return, which would end a "
+     "cue's text or a line of it; its line breaks written as spaces\n"
+     "chapcat: b:1: chapter 03: title holds a NUL byte, which WebVTT readers take as U+FFFD; "
+     "written as U+FFFD\n",
+     0},
+    {"WebvttReadBackUnchanged",
+     {{"a", webvtt}},
+     {"--format=webvtt", "a"},
+     webvtt,
+     "chapcat: a:10: chapter 03 has no cue text\n",
+     0},
+    {"WebvttWithoutCues",
+     {{"a.vtt", "WEBVTT\n\nNOTE no chapters yet\n"}},
+     {"a.vtt"},
+     "",
+     "chapcat: a.vtt: no chapters and no length in this WebVTT file; give its --length=, or "
+     "--part-chapters\n",
+     1},
 };
 INSTANTIATE_TEST_SUITE_P(Formats, Cli, testing::ValuesIn(formatCases),
                          [](const auto& info) { return std::string(info.param.what); });
@@ -525,6 +577,16 @@ const CliCase failureCases[] = {
      "chapcat: f: starts at 00:00:00.000000, lasts 00:30:00.000000 (--length=), 2 chapters\n"
      "chapcat: f: starts at 00:30:01.000000, length unknown (the next part starts at its last "
      "chapter), 2 chapters\n",
+     0},
+    {"VerboseSaysAWebvttPartLastsToItsCuesLatestEnd",
+     {{"a.vtt", "WEBVTT\n\n00:00.000 --> 02:00.000\nA\n\n00:10.000 --> 01:00.000\nB\n"}},
+     {"--verbose", "a.vtt", "a.vtt"},
+     "CHAPTER01=00:00:00.000\nCHAPTER01NAME=A\nCHAPTER02=00:00:10.000\nCHAPTER02NAME=B\n"
+     "CHAPTER03=00:02:00.000\nCHAPTER03NAME=A\nCHAPTER04=00:02:10.000\nCHAPTER04NAME=B\n",
+     "chapcat: a.vtt: starts at 00:00:00.000000, lasts 00:02:00.000000 (the latest end of its "
+     "cues), 2 chapters\n"
+     "chapcat: a.vtt: starts at 00:02:00.000000, lasts 00:02:00.000000 (the latest end of its "
+     "cues), 2 chapters\n",
      0},
     {"DelaysInEveryForm",
      {{"f", tenMinutes}},

@@ -84,8 +84,10 @@ std::string readWith(const Source& source, const std::string& text, Via via) {
     if (detect(input) != &source)
         recorder.text += "not claimed\n";
     const PartRead read = source.read(input, recorder);
-    if (read.stop || read.length)
-        recorder.text += "stop or length\n";
+    if (read.stop)
+        recorder.text += "stop\n";
+    if (read.length)
+        recorder.text += "length " + std::to_string(read.length->milliseconds) + "\n";
     char rest[4096];
     while (::read(fd, rest, sizeof rest) > 0) // lets the writer finish
         ;
@@ -474,6 +476,77 @@ TEST(TimestampsSource, ReadsTheChapterLinesOfADescription) {
     }
 }
 
+// Chapters tracks in the shapes web players and sites publish, and the odd forms hand-made and
+// converted ones take.
+const SourceCase webvttCases[] = {
+    {"a player's chapters track, cues with identifiers",
+     "WEBVTT\n\nchapter-1\n00:00:00.000 --> 00:01:30.000\nIntroduction\n\nchapter-2\n"
+     "00:01:30.000 --> 00:05:12.250\nSetting up the camera\n\nchapter-3\n"
+     "00:05:12.250 --> 00:10:00.000\nEditing & export\n",
+     "4: time 1 0\n4: name 1 Introduction\n8: time 2 90000\n8: name 2 Setting up the camera\n"
+     "12: time 3 312250\n12: name 3 Editing & export\nlength 600000\n"},
+    {"a header, NOTE, STYLE and REGION blocks, times without hours, cue settings",
+     "WEBVTT Kind: chapters\nLanguage: en\n\nNOTE\nChapters for episode 12,\nby hand\n\n"
+     "STYLE\n::cue { color: yellow }\n\nREGION\nid:fred width:40%\n\n"
+     "00:00.000 --> 02:15.500 align:start line:0\nCold open\n\n"
+     "02:15.500\t-->\t1:02:03.000 position:10%,line-left\nMain topic\n",
+     "14: time 1 0\n14: name 1 Cold open\n17: time 2 135500\n17: name 2 Main topic\n"
+     "length 3723000\n"},
+    {"converted from SRT: numbered cues, a byte-order mark, Windows line ends",
+     "\xEF\xBB\xBFWEBVTT\r\n\r\n1\r\n00:00:00.000 --> 00:00:45.000\r\nOpening\r\n\r\n2\r\n"
+     "00:00:45.000 --> 00:12:00.000\r\nThe Harbour\r\n",
+     "4: time 1 0\n4: name 1 Opening\n8: time 2 45000\n8: name 2 The Harbour\nlength 720000\n"},
+    {"carriage returns alone end lines",
+     "WEBVTT\r\r00:00.000 --> 00:10.000\rOne\r\r00:10.000 --> 00:20.000\rTwo\r",
+     "3: time 1 0\n3: name 1 One\n6: time 2 10000\n6: name 2 Two\nlength 20000\n"},
+    {"tags dropped, character references decoded",
+     "WEBVTT\n\n00:00.000 --> 00:10.000\n<v Narrator>Prologue</v>\n\n"
+     "00:10.000 --> 00:20.000\n<b>Part 1</b> &amp; <i>Part 2</i> &lt;live&gt;\n\n"
+     "00:20.000 --> 00:30.000\n<c.chapter.big>Caf&#233; &#x1F3AC;</c>&nbsp;&lrm;\n\n"
+     "00:30.000 --> 00:40.000\nFish &chips; AT&T &#xD800; <00:00:35.000>"
+     "\xE6\xBC\xA2<rt>kan</rt>\n",
+     "3: time 1 0\n3: name 1 Prologue\n6: time 2 10000\n6: name 2 Part 1 & Part 2 <live>\n"
+     "9: time 3 20000\n9: name 3 Caf\xC3\xA9 \xF0\x9F\x8E\xAC\xC2\xA0\xE2\x80\x8E\n"
+     "12: time 4 30000\n12: name 4 Fish &chips; AT&T \xEF\xBF\xBD \xE6\xBC\xA2kan\n"
+     "length 40000\n"},
+    {"text over several lines; a timing line after a cue's text starts the next cue",
+     "WEBVTT\n\n00:00.000 --> 00:10.000\nAct one:\nthe arrival\n00:10.000 --> 00:20.000\n"
+     "Act two\nintro-3\n00:20.000 --> 00:30.000\nAct three\n",
+     "3: time 1 0\n3: name 1 Act one:\\nthe arrival\n6: time 2 10000\n"
+     "6: name 2 Act two\\nintro-3\n9: time 3 20000\n9: name 3 Act three\nlength 30000\n"},
+    {"a cue without text, a tag over two lines, a cue right after the header",
+     "WEBVTT\n00:00.000 --> 00:10.000\n\n00:10.000 --> 00:20.000\n<v\nHost>Titled\n",
+     "2: time 1 0\n4: time 2 10000\n4: name 2 Titled\nlength 20000\n"},
+    {"faults said, the rest read",
+     "WEBVTT\n\n00:00:00,000 --> 00:00:10,000\nSRT commas\n\nChapter without timing\n\n"
+     "00:10.000 --> 00:05.000\nEnds early\n\n0:20.000 --> 0:30.000\nShort minutes\n\n"
+     "00:20.000 -> 00:30.000\nOne dash\n\n00:60.000 --> 01:00.000\nx\n\n"
+     "00:20.0000 --> 00:21.000\nx\n\n99999999999999:00:00.000 --> 99999999999999:00:01.000\n"
+     "x\n\n00:20.000 --> 00:30.000\nLast\n",
+     "3: fails: malformed cue timing line (as 00:01:02.500 --> 00:02:00.000); cue skipped\n"
+     "6: fails: text without a cue timing line (-->); block skipped\n"
+     "8: note: cue ends before it starts; its end is not taken as the part's length\n"
+     "8: time 1 10000\n8: name 1 Ends early\n"
+     "11: fails: malformed cue timing line (as 00:01:02.500 --> 00:02:00.000); cue skipped\n"
+     "14: fails: text without a cue timing line (-->); block skipped\n"
+     "17: fails: malformed cue timing line (as 00:01:02.500 --> 00:02:00.000); cue skipped\n"
+     "20: fails: malformed cue timing line (as 00:01:02.500 --> 00:02:00.000); cue skipped\n"
+     "23: fails: chapter time out of range; cue skipped\n"
+     "26: time 2 20000\n26: name 2 Last\nlength 30000\n"},
+    {"title over the bound",
+     "WEBVTT\n\n00:00.000 --> 00:10.000\n" + longTitle + "\nx\n\n00:10.000 --> 00:20.000\nb\n",
+     "3: fails: chapter title longer than 1 MiB; chapter skipped\n7: time 1 10000\n"
+     "7: name 1 b\nlength 20000\n"},
+    {"a header alone", "WEBVTT\nX-TIMESTAMP-MAP=MPEGTS:900000,LOCAL:00:00:00.000\n", ""},
+};
+
+TEST(WebvttSource, ReadsTheCuesOfAChaptersTrack) {
+    for (const SourceCase& c : webvttCases) {
+        check(webvttSource, c);
+        check(webvttSource, {c.what, c.input, c.events, Via::pipe});
+    }
+}
+
 // Every line, whole and with its blanks, wherever the reads fall: the input fed in two pieces
 // split at every byte, against the lines split from the whole text.
 TEST(LineReader, LinesAreTheSameWhereverTheReadsFall) {
@@ -536,9 +609,9 @@ TEST(Sources, ClaimTheirOwnInputs) {
         {";FFME", "ffmetadata? timestamps?"}, // what a pipe gave so far
         {";FFMX", "timestamps?"},
         {";comment", "timestamps?"},
-        {"\xEF\xBB\xBF", "ffmetadata? matroska? timestamps?"},
-        {"\xEF\xBB", "ffmetadata? matroska? timestamps?"},
-        {"", "ffmetadata? matroska? timestamps?"},
+        {"\xEF\xBB\xBF", "ffmetadata? matroska? webvtt? timestamps?"},
+        {"\xEF\xBB", "ffmetadata? matroska? webvtt? timestamps?"},
+        {"", "ffmetadata? matroska? webvtt? timestamps?"},
         {"0:00 Intro\n", "timestamps"},
         {"Trip vlog\nhttps://example.com\n\nCHAPTERS:\n0:00 Intro\n", "timestamps"},
         {utf16LittleEndian("0:00 Intro\n"), "timestamps"},
@@ -547,10 +620,22 @@ TEST(Sources, ClaimTheirOwnInputs) {
         {"0:00 Intro\nCHAPTER01=00:00:00.000\n", ""}, // the simple format reads it today
         {"CHAPTER01=00:00:00.000\n0:00 Intro\n", ""},
         {"A description without times\nLive at 10:00am\n", "timestamps?"},
+        {"WEBVTT\n\n00:00.000 --> 00:10.000\nIntro\n", "webvtt"},
+        {"\xEF\xBB\xBFWEBVTT - Chapters\r\n", "webvtt"},
+        {"WEBVTT\t", "webvtt"},
+        {"WEBVTT\r", "webvtt"},
+        {"WEBVTT\nCHAPTER01=00:00:00.000\n", "webvtt"}, // the signature decides
+        {"WEBV", "webvtt? timestamps?"},
+        {"WEBVTT", "webvtt? timestamps?"}, // a blank or line end may follow
+        {"WEBVTTX\n00:00.000 --> 00:10.000\n", "timestamps"},
+        {"webvtt\n", "timestamps?"},
+        {" WEBVTT\n", "timestamps?"},
+        {utf16LittleEndian("WEBVTT\n"), "timestamps?"},
     };
     for (const auto& c : cases) {
         std::string claimedBy;
-        for (const Source* source : {&ffmetadataSource, &matroskaSource, &timestampsSource}) {
+        for (const Source* source :
+             {&ffmetadataSource, &matroskaSource, &webvttSource, &timestampsSource}) {
             const Claim claim = source->claims(c.head);
             if (claim != Claim::no)
                 claimedBy += std::string(claimedBy.empty() ? "" : " ") + std::string(source->name) +
@@ -574,6 +659,8 @@ TEST(Sources, DetectionReadsOnThroughAPipe) {
         {{"Description\n0:0", "0 Intro\n"}, "timestamps"},
         {{"0:00 Intro\nCHAP", "TER01=00:00:00.000\n"}, "simple"},
         {{"Description\n", "no times\n"}, "simple"},
+        {{"WEB", "VTT", "\n\n00:00.000 --> 00:10.000\nIntro\n"}, "webvtt"},
+        {{"WEB", "VTTX\nCHAPTER01=00:00:00.000\n"}, "simple"},
     };
     for (const auto& c : cases) {
         int ends[2];

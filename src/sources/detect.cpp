@@ -1,12 +1,13 @@
 #include "source.hpp"
+#include "utf.hpp"
 
 namespace {
 
 // The first row that claims head; none while a row before it is undecided, unless final.
 const Source* claimant(std::string_view head, bool final) {
     // Formats with a signature first; the simple format takes what is left.
-    const Source* const formats[] = {&ffmetadataSource, &matroskaSource, &mediaSource,
-                                     &timestampsSource, &simpleSource};
+    const Source* const formats[] = {&ffmetadataSource, &matroskaSource,   &webvttSource,
+                                     &mediaSource,      &timestampsSource, &simpleSource};
     for (const Source* source : formats) {
         const Claim claim = source->claims(head);
         if (claim == Claim::yes)
@@ -27,4 +28,17 @@ const Source* detect(Input& input) {
         if (!readMoreHead(input))
             return input.error != 0 ? nullptr : claimant(input.head, true);
     }
+}
+
+Claim claimsSignature(std::string_view head, std::string_view signature, std::string_view& rest) {
+    if (mayStartByteOrderMark(head))
+        return Claim::undecided;
+    const ByteOrderMark mark = byteOrderMarkOf(head);
+    if (mark.encoding != Encoding::utf8)
+        return Claim::no;
+    head.remove_prefix(mark.size);
+    if (head.size() < signature.size())
+        return signature.starts_with(head) ? Claim::undecided : Claim::no;
+    rest = head.substr(signature.size());
+    return head.starts_with(signature) ? Claim::yes : Claim::no;
 }

@@ -317,15 +317,8 @@ PartRead read(Input& input, Events& events) {
 }
 
 Claim claims(std::string_view head) {
-    if (mayStartByteOrderMark(head))
-        return Claim::undecided;
-    const ByteOrderMark mark = byteOrderMarkOf(head);
-    if (mark.encoding != Encoding::utf8)
-        return Claim::no;
-    head.remove_prefix(mark.size);
-    if (head.size() < header.size())
-        return header.starts_with(head) ? Claim::undecided : Claim::no;
-    return head.starts_with(header) ? Claim::yes : Claim::no;
+    std::string_view rest;
+    return claimsSignature(head, header, rest);
 }
 
 } // namespace

@@ -1,6 +1,7 @@
 #pragma once
 
 #include "bounds.hpp"
+#include "source.hpp"
 #include "utf.hpp"
 
 #include <cstddef>
@@ -46,3 +47,25 @@ NextLine nextLine(LineReader& reader, Line& line);
 // Gives the reader the input's next bytes, which must stay valid until it asks for more; empty
 // bytes: the input has ended.
 void feed(LineReader& reader, std::string_view bytes);
+
+// Reads the input to its end a line at a time, handing each line to take; its bytes go through
+// prepare on their way to the reader. Returns false where a read failed (input.error, or 0 where
+// the output did and has said so).
+template <typename Take, typename Prepare>
+bool readLines(Input& input, Take take, Prepare prepare) {
+    LineReader reader;
+    startReading(reader);
+    Line line;
+    for (NextLine next; (next = nextLine(reader, line)) != NextLine::end;) {
+        if (next == NextLine::line) {
+            take(line);
+            continue;
+        }
+        std::string_view bytes;
+        const Bytes got = nextBytes(input, bytes);
+        if (got == Bytes::failed)
+            return false;
+        feed(reader, got == Bytes::end ? std::string_view{} : prepare(bytes));
+    }
+    return true;
+}

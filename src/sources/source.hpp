@@ -67,6 +67,8 @@ struct PartRead {
     bool stop = false;               // the run must end here (the source has said why)
     std::optional<ExactTime> length; // the part's own length, where the input knows it
     std::string title{};             // its title, where it is media that has one
+    // Where a text input's length comes from, for --verbose; media give the joining tool's rule.
+    std::string_view lengthFrom{};
 };
 
 // Whether a format claims an input by its first bytes; undecided: they begin what the format
@@ -88,6 +90,10 @@ struct Source {
     bool media = false; // a container that a joining tool reads itself
 };
 
+// How a format whose inputs begin with signature (after a UTF-8 byte-order mark, if any) claims
+// head: undecided while head is a beginning of them. rest: what follows the signature.
+Claim claimsSignature(std::string_view head, std::string_view signature, std::string_view& rest);
+
 // The first source of the table that claims the input, reading more of it while a row before
 // it cannot yet decide (an undecided row at the end of the input or of the head's bound does not
 // claim it); the simple format claims everything. None on a read error (input.error).
@@ -99,6 +105,7 @@ PartRead readFailed(const Input& input, Events& events);
 // The formats, one file each.
 extern const Source ffmetadataSource; // ';FFMETADATA1' files
 extern const Source matroskaSource;   // Matroska chapters XML
+extern const Source webvttSource;     // WebVTT cues, as a chapters track
 extern const Source mediaSource;      // containers libavformat reads
 extern const Source timestampsSource; // '0:00 Title' lines, as in a video description
 extern const Source simpleSource;     // CHAPTERnn= lines

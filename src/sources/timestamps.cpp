@@ -157,6 +157,8 @@ Claim claimsText(std::string_view head) {
 Claim claims(std::string_view head) {
     if (mayStartByteOrderMark(head))
         return Claim::undecided;
+    if (webvttSource.claims(head) == Claim::yes) // its timing lines begin with a time
+        return Claim::no;
     const ByteOrderMark mark = byteOrderMarkOf(head);
     head.remove_prefix(mark.size);
     if (mark.encoding == Encoding::utf8)
@@ -191,21 +193,11 @@ void takeLine(Reader& r, const Line& line) {
 }
 
 PartRead read(Input& input, Events& events) {
-    LineReader reader;
-    startReading(reader);
     Reader r{events};
-    Line line;
-    for (NextLine next; (next = nextLine(reader, line)) != NextLine::end;) {
-        if (next == NextLine::line) {
-            takeLine(r, line);
-            continue;
-        }
-        std::string_view bytes;
-        const Bytes got = nextBytes(input, bytes);
-        if (got == Bytes::failed)
-            return readFailed(input, events);
-        feed(reader, got == Bytes::end ? std::string_view{} : bytes);
-    }
+    if (!readLines(
+            input, [&r](const Line& line) { takeLine(r, line); },
+            [](std::string_view bytes) { return bytes; }))
+        return readFailed(input, events);
     if (!r.sawChapter) // claimed by its head, so only where it was given by name
         events.note(0, "no timestamp lines (0:00 Title)", true);
     return {};

@@ -92,4 +92,5 @@ extern const Writer ffmetadataWriter;
 extern const Writer matroskaWriter;
 extern const Writer timestampsWriter;
 extern const Writer timestampsMsWriter;
+extern const Writer webvttWriter;
 extern const Writer ffconcatWriter;

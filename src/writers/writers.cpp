@@ -3,9 +3,9 @@
 #include <algorithm>
 
 std::span<const Writer* const> writers() {
-    static constexpr const Writer* table[] = {&simpleWriter,       &ffmetadataWriter,
-                                              &matroskaWriter,     &timestampsWriter,
-                                              &timestampsMsWriter, &ffconcatWriter};
+    static constexpr const Writer* table[] = {
+        &simpleWriter,       &ffmetadataWriter, &matroskaWriter, &timestampsWriter,
+        &timestampsMsWriter, &webvttWriter,     &ffconcatWriter};
     return table;
 }
 

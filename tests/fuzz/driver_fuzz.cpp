@@ -1,6 +1,6 @@
 // Fuzzes the whole run: arbitrary options and file contents must never crash, and what is
-// written must be well-formed in its format: chapter lines, FFmpeg metadata, or XML text that is
-// valid UTF-8 of characters XML allows.
+// written must be well-formed in its format: chapter lines, FFmpeg metadata, XML text that is
+// valid UTF-8 of characters XML allows, or WebVTT cues.
 #include "run.hpp"
 #include "utf.hpp"
 
@@ -112,14 +112,70 @@ bool isXmlText(std::string_view text) {
     return true;
 }
 
+// A concat script: a file line for each part or range, each with its in and out points.
+bool isConcatScript(std::string_view text) {
+    for (std::size_t start = 0; start < text.size();) {
+        const auto end = text.find('\n', start);
+        const std::string_view line = text.substr(start, end - start);
+        if (!line.starts_with("file '") && !line.starts_with("inpoint ") &&
+            !line.starts_with("outpoint "))
+            return false;
+        start = end + 1;
+    }
+    return true;
+}
+
+// 'HH:MM:SS.mmm --> HH:MM:SS.mmm', hours at least two wide, a time before zero signed.
+bool isCueTiming(std::string_view line) {
+    const auto time = [&line] {
+        line.remove_prefix(line.starts_with('-') ? 1 : 0);
+        const auto colon = line.find(':');
+        const bool ok = colon != std::string_view::npos && line.size() >= colon + 10 &&
+                        isDigits(line.substr(0, colon), 2) && line[colon + 3] == ':' &&
+                        line[colon + 6] == '.' && isDigits(line.substr(colon + 1, 2), 2) &&
+                        isDigits(line.substr(colon + 4, 2), 2) &&
+                        isDigits(line.substr(colon + 7, 3), 3);
+        line.remove_prefix(ok ? colon + 10 : line.size());
+        return ok;
+    };
+    if (!time() || !line.starts_with(" --> "))
+        return false;
+    line.remove_prefix(5);
+    return time() && line.empty();
+}
+
+// After the signature, cues: a blank line, a timing line, then lines of text that hold no markup,
+// no line break a reader would take otherwise, and no NUL.
+bool isWebvtt(std::string_view text) {
+    text.remove_prefix(7);          // 'WEBVTT\n'
+    const auto nextLine = [&text] { // the text ends with a line break
+        const std::string_view line = text.substr(0, text.find('\n'));
+        text.remove_prefix(line.size() + 1);
+        return line;
+    };
+    while (!text.empty()) {
+        if (!nextLine().empty() || text.empty() || !isCueTiming(nextLine()))
+            return false;
+        while (!text.empty() && !text.starts_with('\n'))
+            if (nextLine().find_first_of(std::string_view("<>\r\0", 4)) != std::string_view::npos)
+                return false;
+    }
+    return true;
+}
+
 // Output in the format it starts with, or chapter lines, ending with a line break.
 bool isWellFormed(std::string_view output) {
+    constexpr std::string_view concatHeader = "ffconcat version 1.0\n";
     if (!output.empty() && !output.ends_with('\n'))
         return false;
+    if (output.starts_with(concatHeader))
+        return isConcatScript(output.substr(concatHeader.size()));
     if (output.starts_with(";FFMETADATA1\n"))
         return isFfmetadata(output);
     if (output.starts_with("<?xml"))
         return isXmlText(output);
+    if (output.starts_with("WEBVTT\n"))
+        return isWebvtt(output);
     for (std::size_t start = 0; start < output.size();) {
         const auto end = output.find('\n', start);
         if (!isChapterLine(output.substr(start, end - start)))
@@ -134,12 +190,12 @@ std::vector<std::string> arguments(FuzzedDataProvider& input, std::vector<int>& 
     std::vector<std::string> args;
     const int count = input.ConsumeIntegralInRange(0, 8);
     for (int i = 0; i < count && input.remaining_bytes() > 0; ++i) {
-        switch (input.ConsumeIntegralInRange(0, 7)) {
+        switch (input.ConsumeIntegralInRange(0, 9)) {
         case 0:
-            args.push_back(input.PickValueInArray({"-p", "-t", "-n", "-", "--", "-d", "-x",
-                                                   "--format=ffmetadata", "--format=matroska",
-                                                   "--help", "--version", "--length", "--format",
-                                                   "--part-chapters", "--verbose"}));
+            args.push_back(input.PickValueInArray(
+                {"-p", "-t", "-n", "-", "--", "-d", "-x", "--format=ffmetadata",
+                 "--format=matroska", "--help", "--version", "--length", "--format",
+                 "--part-chapters", "--verbose", "--format=ffconcat", "--format=webvtt"}));
             break;
         case 1:
             args.push_back("-d=" + input.ConsumeRandomLengthString(24));
@@ -149,6 +205,12 @@ std::vector<std::string> arguments(FuzzedDataProvider& input, std::vector<int>& 
             break;
         case 3:
             args.push_back("--length=" + input.ConsumeRandomLengthString(12));
+            break;
+        case 8:
+            args.push_back("--keep=" + input.ConsumeRandomLengthString(16));
+            break;
+        case 9:
+            args.push_back("--cut=" + input.ConsumeRandomLengthString(16));
             break;
         case 7:
             // A whole document, the rest of the input as it is: the seeds' media files, XML and
@@ -162,7 +224,8 @@ std::vector<std::string> arguments(FuzzedDataProvider& input, std::vector<int>& 
                 {"", "", ";FFMETADATA1\n[CHAPTER]\n", "\xEF\xBB\xBF;FFMETADATA1\ntitle=",
                  "<?xml version=\"1.0\"?>\n<Chapters><EditionEntry><ChapterAtom>"
                  "<ChapterTimeStart>",
-                 "<Chapters><EditionEntry><EditionFlagDefault>1</EditionFlagDefault>"});
+                 "<Chapters><EditionEntry><EditionFlagDefault>1</EditionFlagDefault>",
+                 "WEBVTT\n\n00:00.000 --> "});
             files.push_back(memoryFile(start + input.ConsumeRandomLengthString(4096)));
             args.push_back("/proc/self/fd/" + std::to_string(files.back()));
         }
