@@ -788,8 +788,16 @@ const MediaRunCase mediaRunCases[] = {
      "keeps nothing\n",
      1,
      "CHAPTER01NAME=x\n"},
+    // mkvmerge's split starts a range at a keyframe: plain.mkv has none after its start.
+    {"RangeWithoutKeyframe",
+     {"--join=mkvmerge", "--keep=0.5-1", "plain.mkv"},
+     "chapcat: plain.mkv: the range from 00:00:00.500 has no keyframe at or after its start: "
+     "mkvmerge's split keeps nothing of it\nchapcat: plain.mkv: " +
+         hint,
+     0},
+    // A join that decodes cuts where it is told: plain.mkv has no keyframe after its start.
     {"PartChapterAtTheStartOfWhatIsKept",
-     {"--part-chapters", "--keep=0.5-1", "plain.mkv", "plain.mkv"},
+     {"--part-chapters", "--join=ffmpeg-filter", "--keep=0.5-1", "plain.mkv", "plain.mkv"},
      "",
      0,
      "CHAPTER02=00:00:00.500\nCHAPTER02NAME=plain\n"},

@@ -3,6 +3,7 @@
 
 #include "bounds.hpp"
 #include "source.hpp"
+#include "timeline.hpp"
 #include "timestamp.hpp"
 #include "utf.hpp"
 
@@ -635,6 +636,20 @@ std::vector<TimeRange> cutsOf(const LibAv& av, AVFormatContext& media, const Inp
     return actual;
 }
 
+// A range the tool keeps nothing of, with no keyframe from its start on, is said; where it starts
+// after the part's end, the run says so.
+void sayEmptyCuts(std::span<const TimeRange> kept, std::span<const TimeRange> actual,
+                  std::optional<ExactTime> end, Events& events) {
+    for (std::size_t k = 0; k < kept.size() && k < actual.size(); ++k)
+        if (actual[k].to && actual[k].from == *actual[k].to && kept[k].to != kept[k].from &&
+            (!end || nanosecondsOf(kept[k].from) < nanosecondsOf(*end)))
+            events.note(0,
+                        "the range from " + timestamp(rounded(kept[k].from).value_or(0)) +
+                            " has no keyframe at or after its start: mkvmerge's split keeps "
+                            "nothing of it",
+                        false);
+}
+
 std::string titleOf(const LibAv& av, const AVFormatContext& media) {
     const AVDictionaryEntry* title = av.dictGet(media.metadata, "title", nullptr, 0);
     return title ? std::string(title->value, strnlen(title->value, maxLineSize)) : std::string();
@@ -655,8 +670,11 @@ PartRead read(Input& input, Events& events) {
     if (const int error = openMedia(av, opened, *format); error < 0)
         return stop(events, errorText(av, error));
     const Extent extent = extentOf(av, opened, input.join);
-    if (!input.kept.empty()) // first: the part's length is what is kept of it
-        events.cutAt(cutsOf(av, *opened.media, input));
+    if (!input.kept.empty()) { // first: the part's length is what is kept of it
+        const std::vector<TimeRange> actual = cutsOf(av, *opened.media, input);
+        sayEmptyCuts(input.kept, actual, extent.end, events);
+        events.cutAt(actual);
+    }
     if (extent.end)
         events.ownExtent(extent.start, *extent.end);
     handChapters(av, *opened.media, events);
