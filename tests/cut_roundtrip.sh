@@ -14,11 +14,6 @@ need ffmpeg ffmpeg
 need mkvtoolnix mkvmerge mkvextract
 enter_scratch
 
-fail() {
-    echo "FAILED: $*"
-    exit 1
-}
-
 printf 'CHAPTER01=00:00:00.000\nCHAPTER01NAME=Anfang\nCHAPTER02=00:00:10.000\nCHAPTER02NAME=Zwei\nCHAPTER03=00:00:25.000\nCHAPTER03NAME=Drei\nCHAPTER04=00:00:40.000\nCHAPTER04NAME=Vier\n' \
     > chapters.txt
 # The same chapters for ffmpeg, each to the next.

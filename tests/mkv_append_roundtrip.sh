@@ -13,11 +13,6 @@ need ffmpeg ffmpeg
 need mkvtoolnix mkvmerge mkvextract
 enter_scratch
 
-fail() {
-    echo "FAILED: $*"
-    exit 1
-}
-
 parts=()
 for i in $(seq 1 12); do
     video=$(awk -v i="$i" 'BEGIN { printf "%.3f", 1.07 + 0.113 * i }')

@@ -12,6 +12,12 @@ need() {
     done
 }
 
+# Says why the script failed, and fails.
+fail() {
+    echo "FAILED: $*"
+    exit 1
+}
+
 # Makes a fresh folder, $work, removed at exit, the current folder.
 enter_scratch() {
     work=$(mktemp -d)
