@@ -296,6 +296,7 @@ bool readPart(Run& run, const Step& step, int fd) {
     Input input{fd, step.name, step.standardInput ? "" : step.name, run.buffer, run.output};
     input.join = run.join;
     input.kept = step.kept;
+    input.opensOutput = run.chapters.part == 1;
     PartEvents events(run, part, step.name);
     events.edit.kept = step.kept;
     const Source* source = startInput(input) ? detect(input) : nullptr;

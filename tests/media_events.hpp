@@ -4,11 +4,13 @@
 #include "output.hpp"
 #include "sources/source.hpp"
 
+#include <span>
 #include <string>
 #include <vector>
 
 struct RecordedEvents final : Events {
     std::vector<std::string> lines;
+    std::vector<TimeRange> cuts; // where the source said the joining tool cuts the kept ranges
 
     void chapter(const ChapterLine& line, std::int64_t lineNumber) override {
         static constexpr const char* kinds[] = {"other",   "time",           "name",
@@ -25,6 +27,9 @@ struct RecordedEvents final : Events {
     void note(std::int64_t lineNumber, std::string_view message, bool fails) override {
         lines.push_back(std::to_string(lineNumber) + (fails ? ": note! " : ": note ") +
                         std::string(message));
+    }
+    void cutAt(std::span<const TimeRange> actual) override {
+        cuts.assign(actual.begin(), actual.end());
     }
 };
 

@@ -20,11 +20,13 @@ extern "C" {
 #include <gtest/gtest.h>
 
 #include <cerrno>
+#include <cmath>
 #include <cstdio>
 #include <cstring>
 #include <limits>
 #include <optional>
 #include <random>
+#include <sstream>
 #include <sys/resource.h>
 #include <sys/stat.h>
 #include <sys/wait.h>
@@ -158,6 +160,23 @@ const std::string hlsPlaylist = "#EXTM3U\n#EXT-X-TARGETDURATION:10\n#EXTINF:10,"
 const std::string ffconcatScript =
     "ffconcat version 1.0\nfile fifo" + nul + "\nfile chapters.mp4\n";
 
+// Chapters that each reach into a range the cut tests keep, one starting in a gap.
+const std::string cutChapters =
+    ";FFMETADATA1\n[CHAPTER]\nTIMEBASE=1/1000\nSTART=0\nEND=2500\ntitle=a\n"
+    "[CHAPTER]\nTIMEBASE=1/1000\nSTART=2500\nEND=5000\ntitle=b\n"
+    "[CHAPTER]\nTIMEBASE=1/1000\nSTART=5000\nEND=8300\ntitle=c\n"
+    "[CHAPTER]\nTIMEBASE=1/1000\nSTART=8300\nEND=12000\ntitle=d\n";
+// Keyframes every second, B-frames, and sound in frames of 128 ms, which a cut at a keyframe
+// splits; and sound alone.
+const std::string cutVideo =
+    "ffmpeg -v error -y -f lavfi -i testsrc=size=64x48:rate=25:duration=12 -f lavfi -i "
+    "sine=duration=12:sample_rate=8000 -i cut.meta -map 0 -map 1 -map_chapters 2 -c:v libx264 "
+    "-g 25 -keyint_min 25 -sc_threshold 0 -c:a aac ";
+const std::string cutAudio =
+    "ffmpeg -v error -y -f lavfi -i sine=duration=12 -i cut.meta -map 0 -map_chapters 1 -c:a aac ";
+const std::string cutFiles = cutVideo + "cut.mkv && " + cutVideo + "cut.mp4 && " + cutAudio +
+                             "cut.mka && " + cutAudio + "cut.m4a";
+
 // The chapters of late.mkv: one at its own length, one past it.
 std::string lateChapters(std::int64_t length) {
     std::string text = ";FFMETADATA1\n";
@@ -180,13 +199,14 @@ bool makeMediaFiles(const std::filesystem::path& folder) {
     writeWhole(folder / "nul.txt", nulInTitle);
     writeWhole(folder / "playlist.m3u8", hlsPlaylist);
     writeWhole(folder / "script.ffconcat", ffconcatScript);
+    writeWhole(folder / "cut.meta", cutChapters);
     bool made = std::system((in + "gzip -n -k nul.txt && mkfifo fifo").c_str()) == 0;
     for (const auto& [file, chapters] : madeByFfmpeg) {
         writeWhole(folder / "chapters.txt", chapters);
         const std::string add = chapters.empty() ? "" : withChapters;
         made = made && std::system((in + recording + add + encoded + file).c_str()) == 0;
     }
-    for (const std::string& command : {coveredMp3, smallMp3, rawVideo, remuxedAudio})
+    for (const std::string& command : {coveredMp3, smallMp3, rawVideo, remuxedAudio, cutFiles})
         made = made && std::system((in + command).c_str()) == 0;
     if (!made)
         return false;
@@ -205,7 +225,8 @@ bool makeMediaFiles(const std::filesystem::path& folder) {
 std::filesystem::path mediaFiles() {
     static const std::filesystem::path made = [] {
         std::string recipe = recording + encoded + withChapters + coveredMp3 + smallMp3 + rawVideo +
-                             remuxedAudio + remuxWithChapters + hlsPlaylist + ffconcatScript;
+                             remuxedAudio + remuxWithChapters + hlsPlaylist + ffconcatScript +
+                             cutChapters + cutFiles;
         for (const auto& [file, chapters] : madeByFfmpeg)
             recipe += file + chapters;
         // Named after what makes them, so that a change to it makes them anew.
@@ -510,6 +531,229 @@ TEST(MediaSource, OpensNoFileAPlaylistNames) {
 
 #endif
 
+// Where the joining tools really cut kept ranges that fall between keyframes, measured from what
+// the tools make of the part: mkvmerge's split (its chapters, which it moves with the frames,
+// and its length), ffmpeg's concat demuxer (the start it gives the joined file, which ffmpeg
+// moves to 0); later parts and a decoding join are cut where they are told.
+enum class Measure { mkvmergeSplit, concatStart, asKept };
+
+struct CutCase {
+    const char* what;
+    const char* file;
+    Join join;
+    bool opensOutput;
+    std::vector<TimeRange> kept;
+    Measure measure;
+};
+
+const CutCase cutCases[] = {
+    {"MkvmergeFromKeyframesAfter",
+     "cut.mkv",
+     Join::mkvmerge,
+     true,
+     {{1500, 4300}, {6700, 9100}},
+     Measure::mkvmergeSplit},
+    {"MkvmergeJustPastKeyframes",
+     "cut.mkv",
+     Join::mkvmerge,
+     false,
+     {{1030, 4030}, {6030, 9030}},
+     Measure::mkvmergeSplit},
+    // On keyframes, which ffmpeg's AAC priming (1024 samples at 8 kHz) puts 128 ms in: the sound
+    // before a keyframe is in the frames before it.
+    {"MkvmergeOnKeyframes",
+     "cut.mkv",
+     Join::mkvmerge,
+     true,
+     {{1128, 4128}, {6128, 9128}},
+     Measure::mkvmergeSplit},
+    {"MkvmergeOpenEnd",
+     "cut.mkv",
+     Join::mkvmerge,
+     true,
+     {{1500, 4300}, {6700, {}}},
+     Measure::mkvmergeSplit},
+    {"MkvmergeSoundAlone",
+     "cut.mka",
+     Join::mkvmerge,
+     true,
+     {{1500, 4300}, {6700, 9100}},
+     Measure::mkvmergeSplit},
+    {"ConcatFirstPartMp4", "cut.mp4", Join::ffmpeg, true, {{5500, 9100}}, Measure::concatStart},
+    {"ConcatFirstPartMatroska", "cut.mkv", Join::ffmpeg, true, {{5500, {}}}, Measure::concatStart},
+    {"ConcatFirstPartSoundAlone",
+     "cut.m4a",
+     Join::ffmpeg,
+     true,
+     {{5500, 9100}},
+     Measure::concatStart},
+    {"ConcatFirstPartMatroskaSound",
+     "cut.mka",
+     Join::ffmpeg,
+     true,
+     {{5500, 9100}},
+     Measure::concatStart},
+    {"ConcatLaterPart",
+     "cut.mp4",
+     Join::ffmpeg,
+     false,
+     {{5500, 9100}, {10300, {}}},
+     Measure::asKept},
+    {"ConcatLaterRanges",
+     "cut.mp4",
+     Join::ffmpeg,
+     true,
+     {{0, 2300}, {5500, 9100}},
+     Measure::concatStart},
+    {"DecodingJoin", "cut.mp4", Join::ffmpegFilter, true, {{5500, 9100}}, Measure::asKept},
+};
+
+void PrintTo(const CutCase& c, std::ostream* os) {
+    *os << c.what;
+}
+
+// A time as mkvmerge's --split and ffconcat's inpoint take it: seconds, to the nanosecond.
+std::string seconds(ExactTime time) {
+    const Int128 nanoseconds = nanosecondsOf(time);
+    std::string fraction = std::to_string(static_cast<std::int64_t>(nanoseconds % 1'000'000'000));
+    fraction.insert(0, 9 - fraction.size(), '0');
+    return std::to_string(static_cast<std::int64_t>(nanoseconds / 1'000'000'000)) + "." + fraction;
+}
+
+// ffprobe's times, a line each in seconds to the microsecond, in nanoseconds.
+std::vector<Int128> probedTimes(const std::string& command) {
+    std::vector<Int128> times;
+    std::istringstream lines(capture(command));
+    for (std::string line; std::getline(lines, line);)
+        times.push_back(static_cast<Int128>(std::llround(std::stod(line) * 1e6)) * 1000);
+    return times;
+}
+
+// Where mkvmerge's split puts the chapters of FILE, and its length last.
+std::vector<Int128> mkvmergeSplit(const std::filesystem::path& file,
+                                  const std::vector<TimeRange>& kept, const ScratchDir& dir) {
+    std::string parts;
+    for (const TimeRange& range : kept)
+        parts += (parts.empty() ? "" : ",+") + seconds(range.from) + "s-" +
+                 (range.to ? seconds(*range.to) + "s" : "");
+    const std::string split = (dir.path() / "split.mkv").string();
+    std::system(
+        ("mkvmerge -q -o '" + split + "' --split parts:" + parts + " '" + file.string() + "'")
+            .c_str());
+    const std::string probe = "ffprobe -v error -of csv=p=0 -show_entries ";
+    std::vector<Int128> times = probedTimes(probe + "chapter=start_time '" + split + "'");
+    times.push_back(probedTimes(probe + "format=duration '" + split + "'").at(0));
+    return times;
+}
+
+// Where a chapter starting at START lands where the part is cut as ACTUAL: in a range, moved back
+// by what was cut before it; in a gap, at the next range's start.
+Int128 landed(Int128 start, const std::vector<TimeRange>& actual) {
+    Int128 before = 0; // the time kept before the range
+    for (const TimeRange& range : actual) {
+        const Int128 from = nanosecondsOf(range.from);
+        if (!range.to || start < nanosecondsOf(*range.to))
+            return before + std::max(start, from) - from;
+        before += nanosecondsOf(*range.to) - from;
+    }
+    return before;
+}
+
+// Where the chapters of FILE land, and the part's length last where its last range ends.
+std::vector<Int128> landed(const std::filesystem::path& file,
+                           const std::vector<TimeRange>& actual) {
+    std::vector<Int128> times = probedTimes(
+        "ffprobe -v error -of csv=p=0 -show_entries chapter=start_time '" + file.string() + "'");
+    for (Int128& time : times)
+        time = landed(time, actual);
+    if (actual.back().to)
+        times.push_back(landed(nanosecondsOf(*actual.back().to), actual));
+    return times;
+}
+
+// Where ffmpeg starts the joined file, in the first range's time: the concat demuxer's start,
+// which ffmpeg moves to 0, after the inpoint.
+Int128 concatStart(const std::filesystem::path& file, const std::vector<TimeRange>& kept,
+                   const ScratchDir& dir) {
+    std::string list = "ffconcat version 1.0\n";
+    for (const TimeRange& range : kept)
+        list += "file '" + file.string() + "'\ninpoint " + seconds(range.from) + "\n" +
+                (range.to ? "outpoint " + seconds(*range.to) + "\n" : "");
+    dir.write("list.ffconcat", list);
+    return nanosecondsOf(kept.front().from) +
+           probedTimes("ffprobe -v error -of csv=p=0 -show_entries format=start_time -f concat "
+                       "-safe 0 -i '" +
+                       (dir.path() / "list.ffconcat").string() + "'")
+               .at(0);
+}
+
+// Where the media source says the joining tool cuts FILE's kept ranges.
+std::vector<TimeRange> cutsRead(const std::filesystem::path& file, const CutCase& c) {
+    const int fd = open(file.c_str(), O_RDONLY | O_CLOEXEC);
+    const int devNull = open("/dev/null", O_WRONLY | O_CLOEXEC);
+    Output output = makeOutput(devNull, devNull);
+    std::vector<char> buffer;
+    const std::string path = file.string();
+    Input input{fd, c.file, path, buffer, output, {}};
+    input.join = c.join;
+    input.kept = c.kept;
+    input.opensOutput = c.opensOutput;
+    RecordedEvents events;
+    if (startInput(input) && mediaSource.claims(input.head) == Claim::yes)
+        mediaSource.read(input, events);
+    close(fd);
+    close(devNull);
+    return events.cuts;
+}
+
+std::vector<Int128> nanosecondsOf(const std::vector<TimeRange>& ranges) {
+    std::vector<Int128> times;
+    for (const TimeRange& range : ranges) {
+        times.push_back(nanosecondsOf(range.from));
+        times.push_back(range.to ? nanosecondsOf(*range.to) : -1);
+    }
+    return times;
+}
+
+// Times that are the same to the millisecond chapters are written in: mkvmerge times AAC frames
+// by their samples, up to a fraction of a millisecond off the milliseconds Matroska holds them in.
+void expectNear(const std::vector<Int128>& times, const std::vector<Int128>& expected) {
+    ASSERT_EQ(times.size(), expected.size());
+    for (std::size_t i = 0; i < times.size(); ++i)
+        EXPECT_LE(std::abs(static_cast<double>(times[i] - expected[i])), 1e6)
+            << i << ": " << static_cast<double>(times[i]) << " ns, measured "
+            << static_cast<double>(expected[i]) << " ns";
+}
+
+class Cuts : public testing::TestWithParam<CutCase> {};
+
+TEST_P(Cuts, WhereTheJoiningToolCuts) {
+    const CutCase& c = GetParam();
+    if (!CHAPCAT_LIBAV || !installed("ffmpeg") || !installed("ffprobe") ||
+        (c.measure == Measure::mkvmergeSplit && !installed("mkvmerge")))
+        GTEST_SKIP() << "built without libavformat, or ffmpeg or mkvmerge is not installed";
+    const std::filesystem::path files = mediaFiles();
+    ASSERT_FALSE(files.empty()) << "ffmpeg could not make the media files";
+    const std::vector<TimeRange> actual = cutsRead(files / c.file, c);
+    ASSERT_EQ(actual.size(), c.kept.size());
+    ScratchDir dir;
+    std::vector<TimeRange> expected = c.kept;
+    if (c.measure == Measure::mkvmergeSplit) {
+        std::vector<Int128> split = mkvmergeSplit(files / c.file, c.kept, dir);
+        if (!actual.back().to)
+            split.pop_back(); // the part's length, which its source says
+        expectNear(landed(files / c.file, actual), split);
+        return;
+    }
+    if (c.measure == Measure::concatStart)
+        expected.front().from =
+            timeOfNanoseconds(concatStart(files / c.file, c.kept, dir)).value_or(ExactTime{});
+    expectNear(nanosecondsOf(actual), nanosecondsOf(expected));
+}
+
+INSTANTIATE_TEST_SUITE_P(MediaSource, Cuts, testing::ValuesIn(cutCases),
+                         [](const auto& info) { return std::string(info.param.what); });
+
 // What the run says of media parts that give it less than a chapter list and a length.
 struct MediaRunCase {
     const char* what;
@@ -544,8 +788,16 @@ const MediaRunCase mediaRunCases[] = {
      "keeps nothing\n",
      1,
      "CHAPTER01NAME=x\n"},
+    // mkvmerge's split starts a range at a keyframe: plain.mkv has none after its start.
+    {"RangeWithoutKeyframe",
+     {"--join=mkvmerge", "--keep=0.5-1", "plain.mkv"},
+     "chapcat: plain.mkv: the range from 00:00:00.500 has no keyframe at or after its start: "
+     "mkvmerge's split keeps nothing of it\nchapcat: plain.mkv: " +
+         hint,
+     0},
+    // A join that decodes cuts where it is told: plain.mkv has no keyframe after its start.
     {"PartChapterAtTheStartOfWhatIsKept",
-     {"--part-chapters", "--keep=0.5-1", "plain.mkv", "plain.mkv"},
+     {"--part-chapters", "--join=ffmpeg-filter", "--keep=0.5-1", "plain.mkv", "plain.mkv"},
      "",
      0,
      "CHAPTER02=00:00:00.500\nCHAPTER02NAME=plain\n"},

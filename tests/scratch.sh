@@ -12,6 +12,12 @@ need() {
     done
 }
 
+# Says why the script failed, and fails.
+fail() {
+    echo "FAILED: $*"
+    exit 1
+}
+
 # Makes a fresh folder, $work, removed at exit, the current folder.
 enter_scratch() {
     work=$(mktemp -d)
@@ -39,4 +45,27 @@ mkv_part() {
     ffmpeg -v error -y -f lavfi -i "testsrc=size=64x48:rate=25:duration=$2" \
         -f lavfi -i "sine=duration=$2" -c:v libx264 -c:a aac -shortest "raw$1.mkv"
     mkvmerge -q -o "part$1.mkv" --chapter-charset UTF-8 --chapters "$3" "raw$1.mkv"
+}
+
+# The chapters of a Matroska file as "START<tab>TITLE" lines, START in seconds.
+mkv_chapters() {
+    mkvextract "$1" chapters "$1.xml" > /dev/null
+    chapter_lines "$1.xml"
+}
+chapter_lines() {
+    awk '/<ChapterTimeStart>/ { sub(/.*<ChapterTimeStart>/, ""); sub(/<.*/, ""); split($0, t, ":")
+                                start = t[1] * 3600 + t[2] * 60 + t[3] }
+         /<ChapterString>/    { sub(/.*<ChapterString>/, ""); sub(/<.*/, ""); print start "\t" $0 }' "$1"
+}
+# Compares two chapter lists: the same titles, starts within 1 ms. Prints the largest difference.
+within_a_millisecond() {
+    awk -F'\t' -v what="$3" '
+        NR == FNR { start[FNR] = $1; title[FNR] = $2; count = FNR; next }
+        { off = $1 - start[FNR]; if (off < 0) off = -off; if (off > largest) largest = off
+          if (off >= 0.001 || $2 != title[FNR]) {
+              printf "chapter %d: %s \"%s\", mkvmerge %s \"%s\"\n", FNR, $1, $2, start[FNR], title[FNR]
+              bad = 1 } }
+        END { printf "%s: %d chapters, largest difference from mkvmerge %.3f ms\n", what, FNR,
+                     largest * 1000
+              exit bad || FNR != count }' "$1" "$2"
 }

@@ -3,6 +3,7 @@
 
 #include "bounds.hpp"
 #include "source.hpp"
+#include "timeline.hpp"
 #include "timestamp.hpp"
 #include "utf.hpp"
 
@@ -15,6 +16,8 @@
 #include <cstring>
 #include <limits>
 #include <new>
+#include <optional>
+#include <span>
 #include <string>
 #include <sys/stat.h>
 #include <unistd.h>
@@ -447,6 +450,206 @@ Extent extentOf(const LibAv& av, Opened& opened, Join join) {
     return span ? Extent{span->first, span->second} : Extent{{}, duration};
 }
 
+// Whether the stream is seen or heard: a cover picture is neither.
+bool playing(const AVStream& stream) {
+    const AVMediaType type = stream.codecpar->codec_type;
+    return (type == AVMEDIA_TYPE_VIDEO || type == AVMEDIA_TYPE_AUDIO) &&
+           (stream.disposition & AV_DISPOSITION_ATTACHED_PIC) == 0;
+}
+
+// A stream copy starts at the keyframes of the first video stream; where there is none, at any
+// frame of the sound (-1).
+int cutStream(const AVFormatContext& media) {
+    for (unsigned i = 0; i < media.nb_streams; ++i)
+        if (playing(*media.streams[i]) &&
+            media.streams[i]->codecpar->codec_type == AVMEDIA_TYPE_VIDEO)
+            return static_cast<int>(i);
+    return -1;
+}
+
+// A packet read near a cut, in nanoseconds of the part's own time.
+struct Frame {
+    unsigned stream;
+    Int128 start;
+    Int128 end;
+    bool cuttable; // a stream copy may start at it
+};
+
+// What the frames around a time tell of a cut there, in nanoseconds.
+struct Cut {
+    std::optional<Int128> keyframe; // the first cuttable frame at or after the time
+    Int128 endBefore = 0;           // the end of the frames before it, of every stream
+    Int128 lastStart = 0;           // the latest of the streams' first frames from it on
+    std::optional<Int128> earliest; // the first frame the seek gave
+};
+
+std::optional<Frame> frameOf(const AVFormatContext& media, const AVPacket& packet, int cutAt) {
+    const auto index = static_cast<unsigned>(packet.stream_index);
+    const AVStream& stream = *media.streams[index];
+    const AVRational base = stream.time_base;
+    if (packet.pts == AV_NOPTS_VALUE || base.num <= 0 || base.den <= 0 || !playing(stream))
+        return std::nullopt;
+    const Int128 start = nanosecondsOf(packet.pts, base);
+    const bool key =
+        cutAt < 0 || (packet.stream_index == cutAt && (packet.flags & AV_PKT_FLAG_KEY) != 0);
+    return Frame{index, start, start + frameNanoseconds(stream, packet), key};
+}
+
+// Seeks back to AT as the concat demuxer seeks to an inpoint; with lead, to a tick of the cut
+// stream before it, so that the frames before a keyframe at AT are read too.
+void seekBack(const LibAv& av, AVFormatContext& media, Int128 at, bool lead) {
+    int error = 0;
+    int index = cutStream(media);
+    for (unsigned i = 0; i < media.nb_streams && index < 0; ++i)
+        index = playing(*media.streams[i]) ? static_cast<int>(i) : -1;
+    const AVRational base = index >= 0 ? media.streams[index]->time_base : AVRational{0, 1};
+    if (lead && base.num > 0 && base.den > 0) {
+        const Int128 ticks = at * base.den / (Int128{base.num} * 1'000'000'000);
+        error =
+            av.seekFrame(&media, index, static_cast<std::int64_t>(ticks) - 1, AVSEEK_FLAG_BACKWARD);
+    } else {
+        const Int128 microseconds = at / 1000 - (lead ? 1 : 0); // AV_TIME_BASE
+        error =
+            av.seekFrame(&media, -1, static_cast<std::int64_t>(microseconds), AVSEEK_FLAG_BACKWARD);
+    }
+    if (error < 0)
+        av.seekFrame(&media, -1, 0, AVSEEK_FLAG_BYTE); // from the start, then
+}
+
+// Reads the frames from where seekBack puts the input, until the first cuttable one at or after
+// AT and each stream's first one after that; at most a bound of them, so that a file without
+// keyframes is not read whole.
+std::vector<Frame> framesAround(const LibAv& av, AVFormatContext& media, Int128 at, bool lead) {
+    constexpr int bound = 1 << 14;
+    seekBack(av, media, at, lead);
+    AVPacket* packet = av.allocPacket();
+    if (packet == nullptr)
+        throw std::bad_alloc();
+    const int cutAt = cutStream(media);
+    std::vector<Frame> frames;
+    std::optional<Int128> key;
+    std::vector<bool> waiting; // streams without a frame from the keyframe on
+    for (int read = 0; read < bound && av.readFrame(&media, packet) >= 0; ++read) {
+        const std::optional<Frame> frame = frameOf(media, *packet, cutAt);
+        av.unrefPacket(packet);
+        if (!frame)
+            continue;
+        frames.push_back(*frame);
+        if (!key && frame->cuttable && frame->start >= at) {
+            key = frame->start;
+            waiting.assign(media.nb_streams, false);
+            for (unsigned i = 0; i < media.nb_streams; ++i)
+                waiting[i] = playing(*media.streams[i]);
+            for (const Frame& before : frames)
+                waiting[before.stream] = waiting[before.stream] && before.start < *key;
+        }
+        if (key && frame->start >= *key && frame->stream < waiting.size()) // not one found late
+            waiting[frame->stream] = false;
+        if (key && std::find(waiting.begin(), waiting.end(), true) == waiting.end())
+            break;
+    }
+    av.freePacket(&packet);
+    return frames;
+}
+
+// The cut at or after TIME, from the frames from where a seek back to it puts the input: from
+// the keyframe before it where the frames before a keyframe at TIME count (lead).
+Cut cutNear(const LibAv& av, AVFormatContext& media, ExactTime time, bool lead) {
+    const Int128 at = nanosecondsOf(time);
+    const std::vector<Frame> frames = framesAround(av, media, at, lead);
+    Cut cut;
+    for (const Frame& frame : frames)
+        if (frame.cuttable && frame.start >= at)
+            cut.keyframe = cut.keyframe ? std::min(*cut.keyframe, frame.start) : frame.start;
+    std::vector<std::optional<Int128>> firsts(media.nb_streams);
+    for (const Frame& frame : frames) {
+        cut.earliest = cut.earliest ? std::min(*cut.earliest, frame.start) : frame.start;
+        if (cut.keyframe && frame.start < *cut.keyframe)
+            cut.endBefore = std::max(cut.endBefore, frame.end);
+        std::optional<Int128>& first = firsts.at(frame.stream);
+        if (cut.keyframe && frame.start >= *cut.keyframe)
+            first = first ? std::min(*first, frame.start) : frame.start;
+    }
+    for (const std::optional<Int128>& first : firsts)
+        cut.lastStart = first ? std::max(cut.lastStart, *first) : cut.lastStart;
+    return cut;
+}
+
+ExactTime timeOf(Int128 nanoseconds, ExactTime otherwise) {
+    return timeOfNanoseconds(nanoseconds).value_or(otherwise);
+}
+
+// Where mkvmerge's split into parts ends a range before the keyframe END. Where another range
+// follows, mkvmerge drops the gap up to where every stream goes on after the next keyframe (the
+// first sound frame after it): that keyframe comes as much earlier. The last range ends with its
+// frames.
+std::optional<ExactTime> mkvmergeEnd(const Cut& end, const std::optional<Cut>& next,
+                                     ExactTime otherwise) {
+    if (!end.keyframe)
+        return std::nullopt; // no keyframe after it: to the part's end
+    if (!next)
+        return timeOf(std::max(*end.keyframe, end.endBefore), otherwise);
+    const Int128 late = next->keyframe ? next->lastStart - *next->keyframe : 0;
+    return timeOf(*end.keyframe - late, otherwise);
+}
+
+// Where mkvmerge --split parts: cuts the kept ranges: each from the first keyframe at or after its
+// start to the first at or after its end. A range with no keyframe in it keeps nothing.
+std::vector<TimeRange> mkvmergeCuts(const LibAv& av, AVFormatContext& media,
+                                    std::span<const TimeRange> kept) {
+    std::vector<TimeRange> actual;
+    Cut start = cutNear(av, media, kept.front().from, true);
+    for (std::size_t k = 0; k < kept.size(); ++k) {
+        std::optional<Cut> next;
+        if (k + 1 < kept.size())
+            next = cutNear(av, media, kept[k + 1].from, true);
+        TimeRange range{kept[k].from, kept[k].from};
+        if (start.keyframe) {
+            // From the part's start, mkvmerge cuts nothing there.
+            if (k > 0 || nanosecondsOf(kept[k].from) > 0)
+                range.from = timeOf(*start.keyframe, kept[k].from);
+            range.to = kept[k].to
+                           ? mkvmergeEnd(cutNear(av, media, *kept[k].to, true), next, *kept[k].to)
+                           : std::nullopt;
+        }
+        actual.push_back(range);
+        if (next)
+            start = *next;
+    }
+    return actual;
+}
+
+// Where the joining tool really cuts the kept ranges. ffmpeg's concat demuxer ends each at its
+// outpoint and starts it at its inpoint, the packets before it from the keyframe at or before
+// it squeezed into the join; only the joined file's first part starts at the first of them, as
+// ffmpeg moves the file's start there. A filter that decodes cuts where it is told.
+std::vector<TimeRange> cutsOf(const LibAv& av, AVFormatContext& media, const Input& input) {
+    if (input.join == Join::mkvmerge)
+        return mkvmergeCuts(av, media, input.kept);
+    std::vector<TimeRange> actual(input.kept.begin(), input.kept.end());
+    if (input.join == Join::ffmpeg && input.opensOutput) {
+        // The concat demuxer seeks to the inpoint itself.
+        const std::optional<Int128> first = cutNear(av, media, actual.front().from, false).earliest;
+        if (first && *first < nanosecondsOf(actual.front().from))
+            actual.front().from = timeOf(*first, actual.front().from);
+    }
+    return actual;
+}
+
+// A range the tool keeps nothing of, with no keyframe from its start on, is said; where it starts
+// after the part's end, the run says so.
+void sayEmptyCuts(std::span<const TimeRange> kept, std::span<const TimeRange> actual,
+                  std::optional<ExactTime> end, Events& events) {
+    for (std::size_t k = 0; k < kept.size() && k < actual.size(); ++k)
+        if (actual[k].to && actual[k].from == *actual[k].to && kept[k].to != kept[k].from &&
+            (!end || nanosecondsOf(kept[k].from) < nanosecondsOf(*end)))
+            events.note(0,
+                        "the range from " + timestamp(rounded(kept[k].from).value_or(0)) +
+                            " has no keyframe at or after its start: mkvmerge's split keeps "
+                            "nothing of it",
+                        false);
+}
+
 std::string titleOf(const LibAv& av, const AVFormatContext& media) {
     const AVDictionaryEntry* title = av.dictGet(media.metadata, "title", nullptr, 0);
     return title ? std::string(title->value, strnlen(title->value, maxLineSize)) : std::string();
@@ -467,6 +670,11 @@ PartRead read(Input& input, Events& events) {
     if (const int error = openMedia(av, opened, *format); error < 0)
         return stop(events, errorText(av, error));
     const Extent extent = extentOf(av, opened, input.join);
+    if (!input.kept.empty()) { // first: the part's length is what is kept of it
+        const std::vector<TimeRange> actual = cutsOf(av, *opened.media, input);
+        sayEmptyCuts(input.kept, actual, extent.end, events);
+        events.cutAt(actual);
+    }
     if (extent.end)
         events.ownExtent(extent.start, *extent.end);
     handChapters(av, *opened.media, events);

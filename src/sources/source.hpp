@@ -29,6 +29,8 @@ struct Input {
     Join join = Join::ffmpeg;  // the tool that joins the parts, which decides where they start
     // What the run keeps of the part (sorted, apart); empty: all of it.
     std::span<const TimeRange> kept{};
+    // The part starts the joined file: ffmpeg starts it at the first packet before its inpoint.
+    bool opensOutput = false;
 };
 
 // Reads the start of the input into the buffer for detection: as much as one read gives, and
