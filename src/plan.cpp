@@ -68,7 +68,8 @@ constexpr std::string_view usageTail =
     "             (its append: the default for simple and matroska), ffmpeg (its\n"
     "             concat demuxer: the default for the other formats but cue) or\n"
     "             ffmpeg-filter (its concat filter, which decodes: for audiobooks,\n"
-    "             and the default for cue)\n"    "  --part-chapters[=title]  give a part without chapters one at its start,\n"
+    "             and the default for cue)\n"
+    "  --part-chapters[=title]  give a part without chapters one at its start,\n"
     "             titled with its file name, or with its media title tag (=title)\n"
     "  --verbose  say on standard error where each part starts, how long it is and\n"
     "             how many chapters it gave\n"
@@ -112,15 +113,6 @@ std::string usage() {
                 std::string(width + 2 - writer->name.size(), ' ') + std::string(writer->summary) +
                 "\n";
     return text + std::string(usageTail);
-}
-
-// "a, b or c": the names of the output formats.
-std::string formatNames() {
-    std::string names;
-    const auto all = writers();
-    for (std::size_t i = 0; i < all.size(); ++i)
-        names += (i == 0 ? "" : i + 1 == all.size() ? " or " : ", ") + std::string(all[i]->name);
-    return names;
 }
 
 const Writer* writerNamed(std::string_view name) {
@@ -473,6 +465,14 @@ void checkWhatIsLeft(Planning& state) {
 }
 
 } // namespace
+
+std::string formatNames() {
+    std::string names;
+    const auto all = writers();
+    for (std::size_t i = 0; i < all.size(); ++i)
+        names += (i == 0 ? "" : i + 1 == all.size() ? " or " : ", ") + std::string(all[i]->name);
+    return names;
+}
 
 std::variant<Answer, Plan> planRun(std::span<const char* const> args, int standardInput) {
     Planning state;

@@ -54,6 +54,9 @@ struct Answer {
     std::string message; // for standard error
 };
 
+// "a, b or c": the names of the output formats.
+std::string formatNames();
+
 // The whole command line (without the program name), checked once; standardInput is read for
 // a list of files named '-'.
 std::variant<Answer, Plan> planRun(std::span<const char* const> args, int standardInput = -1);

@@ -55,15 +55,6 @@ std::string describe(const std::variant<Answer, Plan>& planned) {
 
 const std::string tryHelp = "\nTry 'chapcat --help' for more information.";
 
-// "a, b or c": the writers' names, as the table holds them.
-std::string formatNames() {
-    std::string names;
-    const auto all = writers();
-    for (std::size_t i = 0; i < all.size(); ++i)
-        names += (i == 0 ? "" : i + 1 == all.size() ? " or " : ", ") + std::string(all[i]->name);
-    return names;
-}
-
 TEST(PlanRun, ReadsTheCommandLineOnce) {
     const struct {
         std::vector<const char*> args;

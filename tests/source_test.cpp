@@ -427,10 +427,7 @@ const SourceCase ffmetadataCases[] = {
 };
 
 TEST(FfmetadataSource, ReadsChaptersAsFfmpegDoes) {
-    for (const SourceCase& c : ffmetadataCases) {
-        check(ffmetadataSource, c);
-        check(ffmetadataSource, {c.what, c.input, c.events, Via::pipe});
-    }
+    checkFileAndPipe(ffmetadataSource, ffmetadataCases);
 }
 
 // Descriptions in the shape of public videos': their text, links and hashtags around the lines.
@@ -668,10 +665,7 @@ const SourceCase webvttCases[] = {
 };
 
 TEST(WebvttSource, ReadsTheCuesOfAChaptersTrack) {
-    for (const SourceCase& c : webvttCases) {
-        check(webvttSource, c);
-        check(webvttSource, {c.what, c.input, c.events, Via::pipe});
-    }
+    checkFileAndPipe(webvttSource, webvttCases);
 }
 
 // JSON chapters in the shapes podcast feeds serve: pretty or minified, with the fields their
@@ -777,10 +771,7 @@ const SourceCase podcastJsonCases[] = {
 };
 
 TEST(PodcastJsonSource, ReadsTheChaptersOfTheShapesFeedsServe) {
-    for (const SourceCase& c : podcastJsonCases) {
-        check(podcastJsonSource, c);
-        check(podcastJsonSource, {c.what, c.input, c.events, Via::pipe});
-    }
+    checkFileAndPipe(podcastJsonSource, podcastJsonCases);
 }
 
 // Every line, whole and with its blanks, wherever the reads fall: the input fed in two pieces

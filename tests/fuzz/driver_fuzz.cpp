@@ -234,6 +234,39 @@ bool isWellFormed(std::string_view output) {
     return true;
 }
 
+constexpr const char* pickedOptions[] = {"-p",
+                                         "-t",
+                                         "-n",
+                                         "-",
+                                         "--",
+                                         "-d",
+                                         "-x",
+                                         "--format=ffmetadata",
+                                         "--format=matroska",
+                                         "--help",
+                                         "--version",
+                                         "--length",
+                                         "--format",
+                                         "--part-chapters",
+                                         "--verbose",
+                                         "--format=ffconcat",
+                                         "--format=webvtt",
+                                         "--format=cue",
+                                         "--cue-file",
+                                         "--format=podcast-json"};
+
+// Signatures that send a file to each source, so that each is reached.
+constexpr const char* signatures[] = {
+    "",
+    "",
+    ";FFMETADATA1\n[CHAPTER]\n",
+    "\xEF\xBB\xBF;FFMETADATA1\ntitle=",
+    "<?xml version=\"1.0\"?>\n<Chapters><EditionEntry><ChapterAtom><ChapterTimeStart>",
+    "<Chapters><EditionEntry><EditionFlagDefault>1</EditionFlagDefault>",
+    "WEBVTT\n\n00:00.000 --> ",
+    "FILE \"a.wav\" WAVE\n  TRACK 01 AUDIO\n    INDEX 01 ",
+    "{\"version\": \"1.2.0\", \"chapters\": [{\"startTime\": "};
+
 // Options, and files whose contents the input gives (their descriptors added to FILES).
 std::vector<std::string> arguments(FuzzedDataProvider& input, std::vector<int>& files) {
     std::vector<std::string> args;
@@ -241,26 +274,7 @@ std::vector<std::string> arguments(FuzzedDataProvider& input, std::vector<int>& 
     for (int i = 0; i < count && input.remaining_bytes() > 0; ++i) {
         switch (input.ConsumeIntegralInRange(0, 9)) {
         case 0:
-            args.push_back(input.PickValueInArray({"-p",
-                                                   "-t",
-                                                   "-n",
-                                                   "-",
-                                                   "--",
-                                                   "-d",
-                                                   "-x",
-                                                   "--format=ffmetadata",
-                                                   "--format=matroska",
-                                                   "--help",
-                                                   "--version",
-                                                   "--length",
-                                                   "--format",
-                                                   "--part-chapters",
-                                                   "--verbose",
-                                                   "--format=ffconcat",
-                                                   "--format=webvtt",
-                                                   "--format=cue",
-                                                   "--cue-file",
-                                                   "--format=podcast-json"}));
+            args.push_back(input.PickValueInArray(pickedOptions));
             break;
         case 1:
             args.push_back("-d=" + input.ConsumeRandomLengthString(24));
@@ -284,14 +298,7 @@ std::vector<std::string> arguments(FuzzedDataProvider& input, std::vector<int>& 
             args.push_back("/proc/self/fd/" + std::to_string(files.back()));
             break;
         default: {
-            // Signatures that send a file to each source, so that each is reached.
-            const std::string start = input.PickValueInArray<std::string>(
-                {"", "", ";FFMETADATA1\n[CHAPTER]\n", "\xEF\xBB\xBF;FFMETADATA1\ntitle=",
-                 "<?xml version=\"1.0\"?>\n<Chapters><EditionEntry><ChapterAtom>"
-                 "<ChapterTimeStart>",
-                 "<Chapters><EditionEntry><EditionFlagDefault>1</EditionFlagDefault>",
-                 "WEBVTT\n\n00:00.000 --> ", "FILE \"a.wav\" WAVE\n  TRACK 01 AUDIO\n    INDEX 01 ",
-                 "{\"version\": \"1.2.0\", \"chapters\": [{\"startTime\": "});
+            const std::string start = input.PickValueInArray(signatures);
             files.push_back(memoryFile(start + input.ConsumeRandomLengthString(4096)));
             args.push_back("/proc/self/fd/" + std::to_string(files.back()));
         }
